@@ -1,0 +1,43 @@
+#include "xepo_log.h"
+
+#include <android/log.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace xepo {
+
+namespace {
+constexpr const char* kEngineTag = "_Q_LXEPO";
+constexpr const char* kLabelingTag = "LOG_DBG";
+// Longest message kept whole; longer ones are cut, never overrun.
+constexpr size_t kMaxMessageBytes = 1024;
+}  // namespace
+
+const char* sourceBaseName(const char* path) {
+    if (path == nullptr) {
+        return "";
+    }
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
+}
+
+int logLine(LogPriority priority, const char* file, int line, const char* function,
+            const char* format, ...) {
+    char message[kMaxMessageBytes];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    return __android_log_print(static_cast<int>(priority), kEngineTag, "%s:%d %s() %s",
+                               sourceBaseName(file), line, function, message);
+}
+
+void logLabelingStatus(const char* file, int line, int status) {
+    const char* base = sourceBaseName(file);
+    __android_log_print(ANDROID_LOG_ERROR, kLabelingTag, "%s %d ret=%d\n", base, line, status);
+    std::printf("%s %d ret=%d\n", base, line, status);
+}
+
+}  // namespace xepo
