@@ -19,8 +19,8 @@ typedef void (*QDNNRunCallback)(QDNNSession session, int32_t status, void* user)
 // Inference types of qdnnNetSetInferenceType.
 enum QDNNInferenceType : int32_t {
     kQdnnInferenceNone = 0,
-    kQdnnInferenceGpu = 5,     // outputs land in session tensors; download after the run
-    kQdnnInferenceHtp = 6,     // with allocate-output 0: outputs are uploaded (bound) before the run
+    kQdnnInferenceGpu = 5,  // outputs land in session tensors; download after the run
+    kQdnnInferenceHtp = 6,  // with allocate-output 0: outputs are uploaded (bound) before the run
     kQdnnInferenceNeuron = 7,  // as HTP
 };
 

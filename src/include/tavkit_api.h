@@ -15,10 +15,10 @@ extern "C" {
 
 // Image format codes.
 enum TavkitFormat : uint32_t {
-    kTavkitFormatRgb = 2,            // 3 channels, interleaved
-    kTavkitFormatGray = 9,           // 1 channel
-    kTavkitFormatYuvSemiPlanar = 17, // Y plane + interleaved V/U at half resolution (NV21)
-    kTavkitFormatGray16 = 24,        // 1 channel of 16 bits
+    kTavkitFormatRgb = 2,             // 3 channels, interleaved
+    kTavkitFormatGray = 9,            // 1 channel
+    kTavkitFormatYuvSemiPlanar = 17,  // Y plane + interleaved V/U at half resolution (NV21)
+    kTavkitFormatGray16 = 24,         // 1 channel of 16 bits
 };
 
 // Element type codes.
@@ -43,7 +43,11 @@ enum TavkitOperator : int32_t {
 };
 
 // Rotation codes of TavkitParams::code for the rotate operator (clockwise).
-enum TavkitRotateCode : uint32_t { kTavkitRotate90 = 0, kTavkitRotate180 = 1, kTavkitRotate270 = 2 };
+enum TavkitRotateCode : uint32_t {
+    kTavkitRotate90 = 0,
+    kTavkitRotate180 = 1,
+    kTavkitRotate270 = 2
+};
 
 // Context configuration: sixteen 32-bit words, defaults from initTavkitConfig.
 struct TavkitConfig {
@@ -89,7 +93,8 @@ static_assert(sizeof(TavkitImageDesc) == 288, "image descriptor size");
 static_assert(offsetof(TavkitImageDesc, width) == 20 && offsetof(TavkitImageDesc, stride) == 24 &&
                   offsetof(TavkitImageDesc, height) == 28 &&
                   offsetof(TavkitImageDesc, planeHeight) == 32 &&
-                  offsetof(TavkitImageDesc, plane0) == 40 && offsetof(TavkitImageDesc, plane1) == 48,
+                  offsetof(TavkitImageDesc, plane0) == 40 &&
+                  offsetof(TavkitImageDesc, plane1) == 48,
               "image descriptor layout");
 static_assert(offsetof(TavkitParams, dst) == 288 && offsetof(TavkitParams, code) == 576 &&
                   offsetof(TavkitParams, cropBounds) == 600 &&

@@ -46,7 +46,7 @@ struct AEParams {
 // Gyroscope samples received since the previous frame.
 constexpr int kImuMaxSamples = 80;
 struct IMUDataBlock {
-    int32_t count;  // valid samples, 1..80
+    int32_t count;                       // valid samples, 1..80
     uint64_t timestamp[kImuMaxSamples];  // nanoseconds, ascending
     float gyroX[kImuMaxSamples];         // radians per second
     float gyroY[kImuMaxSamples];
@@ -94,17 +94,17 @@ static_assert(offsetof(_XEPO_RES_, result) == 0 && offsetof(_XEPO_RES_, confiden
 
 // Keys of AeSetParam: each appends its model file name to the value.
 enum AeParamKey : int {
-    kAeKeyAlbedoAlt = 1,         // "xepo_albedo.qdnn", stored only
-    kAeKeyEntranceAlt = 3,       // "xepo_entrance.qdnn", stored only
-    kAeKeyAlbedoHtp = 5,         // "libxepo_albedo_htp.qdnn"
-    kAeKeyEntranceHtp = 7,       // "libxepo_entrance_htp.qdnn"
-    kAeKeyAlbedo = 9,            // "xepo_albedo.qdnn"
-    kAeKeyEntrance = 10,         // "xepo_entrance.qdnn"
-    kAeKeyLightSegHtp = 11,      // "libstdc_fp16_htp.qdnn"
-    kAeKeyLightSeg = 13,         // "light-STDCNet813.pt.tflite.qdnn"
-    kAeKeySmoothAlt = 14,        // "xepo_smooth.qdnn", stored only
-    kAeKeySmoothHtp = 15,        // "libxepo_smooth_htp.qdnn"
-    kAeKeySmooth = 16,           // "xepo_smooth.qdnn"
+    kAeKeyAlbedoAlt = 1,     // "xepo_albedo.qdnn", stored only
+    kAeKeyEntranceAlt = 3,   // "xepo_entrance.qdnn", stored only
+    kAeKeyAlbedoHtp = 5,     // "libxepo_albedo_htp.qdnn"
+    kAeKeyEntranceHtp = 7,   // "libxepo_entrance_htp.qdnn"
+    kAeKeyAlbedo = 9,        // "xepo_albedo.qdnn"
+    kAeKeyEntrance = 10,     // "xepo_entrance.qdnn"
+    kAeKeyLightSegHtp = 11,  // "libstdc_fp16_htp.qdnn"
+    kAeKeyLightSeg = 13,     // "light-STDCNet813.pt.tflite.qdnn"
+    kAeKeySmoothAlt = 14,    // "xepo_smooth.qdnn", stored only
+    kAeKeySmoothHtp = 15,    // "libxepo_smooth_htp.qdnn"
+    kAeKeySmooth = 16,       // "xepo_smooth.qdnn"
 };
 
 // Writes the version line to the log; returns the log call's status.

@@ -18,23 +18,23 @@
 namespace xepo {
 
 // Fixed sizes of the engine's buffers.
-constexpr int kModelSide = 224;                                   // model input is 224 x 224 x 3
-constexpr int kModelInputFloats = kModelSide * kModelSide * 3;    // 150528
-constexpr int kRgbImageBytes = kModelSide * kModelSide * 3;       // 150528
-constexpr int kGrayImageBytes = kModelSide * kModelSide;          // 50176
-constexpr int kThumbSide = 64;                                    // similarity thumbnail
-constexpr int kThumbBytes = kThumbSide * kThumbSide;              // 4096
-constexpr int kHistBins = 64;                                     // 4 x 4 x 4 joint RGB bins
-constexpr float kHistTotal = 50176.0f;                            // pixels counted per histogram
+constexpr int kModelSide = 224;                                 // model input is 224 x 224 x 3
+constexpr int kModelInputFloats = kModelSide * kModelSide * 3;  // 150528
+constexpr int kRgbImageBytes = kModelSide * kModelSide * 3;     // 150528
+constexpr int kGrayImageBytes = kModelSide * kModelSide;        // 50176
+constexpr int kThumbSide = 64;                                  // similarity thumbnail
+constexpr int kThumbBytes = kThumbSide * kThumbSide;            // 4096
+constexpr int kHistBins = 64;                                   // 4 x 4 x 4 joint RGB bins
+constexpr float kHistTotal = 50176.0f;                          // pixels counted per histogram
 constexpr int kEntranceOutputs = 4;
-constexpr int kLightSegSide = 56;                                 // light-segmentation output grid
+constexpr int kLightSegSide = 56;  // light-segmentation output grid
 constexpr int kLightSegFloats = kLightSegSide * kLightSegSide * 2;
-constexpr int kSegMapWidth = 64;                                  // light-region map for the host
+constexpr int kSegMapWidth = 64;  // light-region map for the host
 constexpr int kSegMapHeight = 48;
-constexpr int kSegMapBytes = kSegMapWidth * kSegMapHeight;        // 3072
+constexpr int kSegMapBytes = kSegMapWidth * kSegMapHeight;  // 3072
 constexpr int kSmoothInputs = 3;
-constexpr int kScoreWindow = 5;                                   // frames in the score average
-constexpr size_t kMaxHistoryEntries = 10;                         // remembered stable scenes
+constexpr int kScoreWindow = 5;            // frames in the score average
+constexpr size_t kMaxHistoryEntries = 10;  // remembered stable scenes
 
 // Score scale.
 constexpr float kNeutralScore = 18.0f;
@@ -55,7 +55,7 @@ struct HistoryEntry {
     float enConfidence = 0.0f;        // lastEnResult[1] at that time
     float enLsProb = 0.0f;            // lastEnResult[3] at that time
     int32_t isSegResult = 0;
-    float aecLux = 0.0f;              // logged as "history_aec_lux"
+    float aecLux = 0.0f;  // logged as "history_aec_lux"
     float scale = 0.0f;
     float imuAngle[3] = {0.0f, 0.0f, 0.0f};
 };
@@ -66,27 +66,27 @@ struct AeEngine {
     std::unique_ptr<QDNNRunner> lightSegRunner;
     std::unique_ptr<QDNNRunner> smoothRunner;
     int64_t tavkit_handle = 0;
-    std::unique_ptr<float[]> modelInput;         // 224 x 224 x 3, normalised
-    std::unique_ptr<float[]> smoothInput;        // previous lux, previous score, lux
-    std::unique_ptr<uint8_t[]> nccRefThumb;      // 64 x 64, allocated on first use
-    std::unique_ptr<uint8_t[]> rgbImage;         // 224 x 224 x 3
-    std::unique_ptr<int32_t[]> curHist;          // 64 bins
-    std::unique_ptr<uint8_t[]> grayThumb;        // 64 x 64
-    std::unique_ptr<uint8_t[]> grayImage;        // 224 x 224
+    std::unique_ptr<float[]> modelInput;     // 224 x 224 x 3, normalised
+    std::unique_ptr<float[]> smoothInput;    // previous lux, previous score, lux
+    std::unique_ptr<uint8_t[]> nccRefThumb;  // 64 x 64, allocated on first use
+    std::unique_ptr<uint8_t[]> rgbImage;     // 224 x 224 x 3
+    std::unique_ptr<int32_t[]> curHist;      // 64 bins
+    std::unique_ptr<uint8_t[]> grayThumb;    // 64 x 64
+    std::unique_ptr<uint8_t[]> grayImage;    // 224 x 224
     std::unique_ptr<ScoreAverage> aeScoreAverage;
-    std::unique_ptr<float[]> lastEnResult;       // 4
+    std::unique_ptr<float[]> lastEnResult;  // 4
     int32_t isStable = 0;
     int32_t lastIsStable = 0;
     float lastAeScore = kNeutralScore;
     float lastAeThisScore = kNeutralScore;
     float lastAecLux = 0.0f;
     float refAecLux = 0.0f;
-    std::unique_ptr<float[]> albedoResult;       // 1
-    std::unique_ptr<float[]> enResult;           // 4
-    std::unique_ptr<float[]> lightSegOutput;     // 56 x 56 x 2
-    std::unique_ptr<float[]> smoothResult;       // 1
-    std::unique_ptr<int32_t[]> lastHist;         // 64 bins, allocated on first use
-    std::list<HistoryEntry> historyHist;         // remembered stable scenes, at most 10
+    std::unique_ptr<float[]> albedoResult;    // 1
+    std::unique_ptr<float[]> enResult;        // 4
+    std::unique_ptr<float[]> lightSegOutput;  // 56 x 56 x 2
+    std::unique_ptr<float[]> smoothResult;    // 1
+    std::unique_ptr<int32_t[]> lastHist;      // 64 bins, allocated on first use
+    std::list<HistoryEntry> historyHist;      // remembered stable scenes, at most 10
     int32_t nccRefValid = 1;
     float imuAngle[3] = {0.0f, 0.0f, 0.0f};
     uint64_t lastGyroTimestamp = 0;
@@ -99,8 +99,8 @@ struct AeEngine {
     int32_t lastImuStatus = 1;
     int32_t lastIsSegResult = 0;
     float lastSegAecLux = 0.0f;
-    std::unique_ptr<uint8_t[]> lastSegMap;       // 64 x 48
-    std::unique_ptr<uint8_t[]> segMap;           // 64 x 48, cleared every frame
+    std::unique_ptr<uint8_t[]> lastSegMap;  // 64 x 48
+    std::unique_ptr<uint8_t[]> segMap;      // 64 x 48, cleared every frame
 };
 
 // Process-wide engine state: the lock shared by creation, release and every

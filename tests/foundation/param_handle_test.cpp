@@ -154,7 +154,8 @@ TEST(EngineLog, VersionLineHasTagPrefixAndDebugPriority) {
     EXPECT_EQ(line.priority, kDebugPriority);
     EXPECT_TRUE(std::regex_match(
         line.message,
-        std::regex(R"(version\.cpp:\d+ getAeVersion\(\) XEPO SDK version: v3\.2\.1, build_time: 2026-8-10)")))
+        std::regex(
+            R"(version\.cpp:\d+ getAeVersion\(\) XEPO SDK version: v3\.2\.1, build_time: 2026-8-10)")))
         << line.message;
 }
 

@@ -10,8 +10,8 @@ std::vector<LoggedLine> captured;
 
 void record(const __android_logger_data* data, const char* message) {
     std::lock_guard<std::mutex> lock(captureMutex);
-    captured.push_back({data->tag != nullptr ? data->tag : "", data->priority,
-                        message != nullptr ? message : ""});
+    captured.push_back(
+        {data->tag != nullptr ? data->tag : "", data->priority, message != nullptr ? message : ""});
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ struct LoggedLine {
 };
 
 class LogCapture {
-public:
+  public:
     LogCapture();
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;

@@ -18,8 +18,7 @@ void forwardToSink(const __android_logger_data* data, const char* message) {
 }
 }  // namespace
 
-void captureEngineLog(bool verbose,
-                      std::function<void(const char*, int, const char*)> sink) {
+void captureEngineLog(bool verbose, std::function<void(const char*, int, const char*)> sink) {
     logSink() = std::move(sink);
     __android_log_set_logger(forwardToSink);
     __android_log_set_minimum_priority(verbose ? ANDROID_LOG_DEBUG : ANDROID_LOG_INFO);

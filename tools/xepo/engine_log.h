@@ -7,8 +7,8 @@
 
 // Routes the engine's log lines to `sink` (tag, priority, message); debug
 // lines are included only when `verbose` is set.
-void captureEngineLog(bool verbose, std::function<void(const char* tag, int priority,
-                                                       const char* message)> sink);
+void captureEngineLog(bool verbose,
+                      std::function<void(const char* tag, int priority, const char* message)> sink);
 
 // Prints captured lines to standard error as "<tag>: <message>".
 void printEngineLogToStderr(bool verbose);

@@ -7,8 +7,12 @@ namespace {
 int exitCode = 0;
 }
 
-int commandExitCode() { return exitCode; }
-void setCommandExitCode(int code) { exitCode = code; }
+int commandExitCode() {
+    return exitCode;
+}
+void setCommandExitCode(int code) {
+    exitCode = code;
+}
 
 int main(int argc, char** argv) {
     CLI::App app{"xepo: run the XEPO auto-exposure engine on images and recorded sessions"};

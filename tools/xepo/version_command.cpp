@@ -15,7 +15,8 @@ void registerVersionCommand(CLI::App& app) {
         // The engine's line starts with its source position; show the text after it.
         const std::string marker = "() ";
         const size_t at = line.find(marker);
-        std::printf("%s\n", at == std::string::npos ? line.c_str() : line.c_str() + at + marker.size());
+        std::printf("%s\n",
+                    at == std::string::npos ? line.c_str() : line.c_str() + at + marker.size());
         setCommandExitCode(line.empty() ? 1 : 0);
     });
 }

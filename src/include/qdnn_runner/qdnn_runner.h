@@ -16,7 +16,7 @@
 #include "xepo_log.h"
 
 class QDNNRunner {
-public:
+  public:
     // Status codes of init() and forward(); -1 to -5 name the failing step.
     static constexpr int32_t kOk = 0;
     static constexpr int32_t kInvalid = -1000;
@@ -45,7 +45,7 @@ public:
     bool isValid() const { return valid; }
     int32_t getInferenceType() const { return inferenceType; }
 
-private:
+  private:
     bool initMetaData();
     void release();
 
