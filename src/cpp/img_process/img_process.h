@@ -1,0 +1,69 @@
+// Preprocessing on image operators: each operation fills operator parameter
+// records, chains operators through temporaries and reports failures.
+//
+// Every operation takes the image-operator context handle first. Destination
+// buffers belong to the caller; temporaries are allocated per call and released
+// on every path.
+#ifndef XEPO_IMG_PROCESS_H
+#define XEPO_IMG_PROCESS_H
+
+#include <cstdint>
+
+namespace xepo {
+
+// Status codes of the preprocessing operations.
+constexpr int32_t kStatusMissingInput = -2001;    // null plane, undecodable file
+constexpr int32_t kStatusNoTavkit = -3001;        // no context, or it could not be made
+constexpr int32_t kStatusRegisterFailed = -3002;  // operator registration failed
+constexpr int32_t kStatusOperatorFailed = -3003;  // an operator run failed
+
+// Normalisation parameters used at every call site: out = (in - 127.5) / 127.5.
+constexpr float kNormalizationMean = 127.5f;
+constexpr float kNormalizationScale = 127.5f;
+
+// Single-operator operations: 0, or kStatusOperatorFailed after logging.
+int32_t resizeBilinear(int64_t handle, const void* src, void* dst, int32_t srcWidth,
+                       int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, uint32_t srcFormat,
+                       uint32_t dstFormat, uint32_t srcType, uint32_t dstType);
+int32_t yuvResizeBilinear(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, void* dst,
+                          int32_t width, int32_t height, int32_t stride, int32_t planeHeight,
+                          int32_t dstWidth, int32_t dstHeight, uint32_t srcFormat, uint32_t srcType,
+                          uint32_t dstFormat, uint32_t dstType);
+int32_t normalization(int64_t handle, const void* src, void* dst, int32_t width, int32_t height,
+                      int32_t channels, uint32_t format, uint32_t srcType, uint32_t dstType,
+                      float p1, float p2);
+int32_t rectCut(int64_t handle, const void* src, void* dst, int32_t srcWidth, int32_t srcHeight,
+                int32_t dstWidth, int32_t dstHeight, uint32_t format, uint32_t type, int32_t b0,
+                int32_t b1, int32_t b2, int32_t b3);
+int32_t flip(int64_t handle, const void* src, void* dst, int32_t width, int32_t height,
+             uint32_t format, uint32_t type, uint32_t code);
+int32_t RGBtoGray(int64_t handle, const uint8_t* src, int32_t width, int32_t height, uint8_t* dst);
+int32_t calcHist(int64_t handle, int32_t width, int32_t height, const uint8_t* src, int32_t* hist);
+int32_t guassianFilter(int64_t handle, const void* src, void* dst, int32_t width, int32_t height,
+                       uint32_t format, uint32_t type, uint32_t kernel);
+
+// Rotates clockwise by angle modulo 360 (taken as unsigned): 90, 180 and 270
+// run the rotate operator, any other angle copies width x height x channels bytes.
+int32_t rotate(int64_t handle, const void* src, void* dst, uint32_t angle, int32_t width,
+               int32_t height, int32_t channels, uint32_t format, uint32_t type);
+
+// Frame to the normalised 224 x 224 x 3 float model input (out: 602112 bytes),
+// with the ultra-wide centre crop, rotation and flip.
+int32_t yuvtoBuffer(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, int32_t width,
+                    int32_t height, int32_t stride, int32_t planeHeight, int32_t rotation,
+                    int32_t reserved0, bool flip, int32_t yuv_format, float* out,
+                    int32_t cameraType, float scale);
+
+// Frame to 8-bit RGB (out: dstWidth x dstHeight x 3; callers pass 224 x 224).
+int32_t yuvtoRGB(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, int32_t width,
+                 int32_t height, int32_t stride, int32_t planeHeight, int32_t dstWidth,
+                 int32_t dstHeight, int32_t rotation, bool flip, int32_t yuv_format, uint8_t* out);
+
+// Image file to the normalised float model input; p1 and p2 are not read
+// (127.5 is always used).
+int32_t imagePathtoBuffer(int64_t handle, const char* path, int32_t dstWidth, int32_t dstHeight,
+                          int32_t channels, float* out, float p1, float p2);
+
+}  // namespace xepo
+
+#endif  // XEPO_IMG_PROCESS_H
