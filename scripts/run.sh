@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)"
-build/host/bin/xepo version
+build/host/bin/xepo image samples/*.jpg

@@ -9,5 +9,6 @@ int commandExitCode();
 void setCommandExitCode(int code);
 
 void registerVersionCommand(CLI::App& app);
+void registerImageCommand(CLI::App& app);
 
 #endif  // XEPO_TOOL_COMMANDS_H

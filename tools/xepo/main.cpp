@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     CLI::App app{"xepo: run the XEPO auto-exposure engine on images and recorded sessions"};
     app.require_subcommand(1);
     registerVersionCommand(app);
+    registerImageCommand(app);
     CLI11_PARSE(app, argc, argv);
     return commandExitCode();
 }

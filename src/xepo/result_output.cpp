@@ -1,0 +1,110 @@
+// writeResultToOutput: the frame's answer, its confidence and the light-region
+// map into the host's record, and the engine's memory of the last output.
+#include "xepo/result_output.h"
+
+#include <cstring>
+
+#include "tavkit_api.h"
+#include "xepo_log.h"
+
+namespace xepo {
+namespace {
+
+// Confidences written with the answer.
+constexpr float kLightRegionConfidence = 0.92f;  // a light-region answer
+constexpr float kHighConfidence = 0.9f;          // the entrance model is sure
+constexpr float kMediumConfidence = 0.82f;       // only its second confidence is high
+constexpr float kLowConfidence = 0.8f;           // neither is
+
+// Entrance confidence at or above which the answer is trusted (single precision).
+constexpr float kEntranceSureAt = 0.73f;
+// Second entrance confidence at or above which the answer is fairly trusted
+// (double precision).
+constexpr double kSecondSureAt = 0.8;
+// this_result above this still holds its start value (1.2): this frame ran no
+// entrance model, so the confidence comes from the last one that did (double
+// precision).
+constexpr double kNoEntranceRunAbove = 1.1;
+
+// Scores strictly between these are too close to neutral to be worth a change.
+constexpr float kSnapToNeutralAbove = 16.0f;
+constexpr float kSnapToNeutralBelow = 20.0f;
+
+constexpr int32_t kLsResultLightRegion = 1;
+constexpr int32_t kLsResultModelScore = 0;
+constexpr int32_t kHoldFlagSet = 1;
+
+float entranceConfidence(const float* source) {
+    if (source == nullptr) {
+        // No entrance output to read (the engine was not fully made): the least
+        // confidence the pipeline gives.
+        return kLowConfidence;
+    }
+    if (source[1] >= kEntranceSureAt) {
+        return kHighConfidence;
+    }
+    return static_cast<double>(source[2]) >= kSecondSureAt ? kMediumConfidence : kLowConfidence;
+}
+
+}  // namespace
+
+void writeResultToOutput(AeEngine* engine, _XEPO_RES_* res, int32_t lsResult, int32_t holdFlag,
+                         float finalScore, float thisScore, float averageScore, float this_result) {
+    if (engine == nullptr) {
+        XEPO_LOGE("no engine, result not written");
+        return;
+    }
+    float r = kNeutralScore;
+    float confidence = kLowConfidence;
+
+    if (lsResult == kLsResultLightRegion) {
+        confidence = kLightRegionConfidence;
+    }
+    if (lsResult == kLsResultModelScore) {
+        // This frame's map (all zeros unless a handler wrote it) ends the
+        // light-region state.
+        if (engine->segMap != nullptr && engine->lastSegMap != nullptr) {
+            std::memcpy(engine->lastSegMap.get(), engine->segMap.get(), kSegMapBytes);
+        }
+        engine->lastIsSegResult = 0;
+        const bool nearNeutral =
+            finalScore > kSnapToNeutralAbove && finalScore < kSnapToNeutralBelow;
+        r = nearNeutral ? kNeutralScore : finalScore;
+    }
+    if (lsResult != kLsResultLightRegion) {
+        const bool noEntranceRun = static_cast<double>(this_result) > kNoEntranceRunAbove;
+        confidence =
+            entranceConfidence(noEntranceRun ? engine->lastEnResult.get() : engine->enResult.get());
+    }
+
+    float output = r;
+    if (holdFlag == kHoldFlagSet) {
+        output = engine->lastAeScore;
+    } else {
+        engine->lastAeScore = r;
+        engine->lastAeThisScore = thisScore;
+    }
+
+    if (res == nullptr) {
+        XEPO_LOGE("result record is null, result not written");
+    } else {
+        res->result = output;
+        res->confidence = confidence;
+        // The host must always pass a map record; without one only the map is skipped.
+        if (res->segMap == nullptr) {
+            XEPO_LOGE("result segMap record is null, map not written");
+        } else {
+            res->segMap->type = kTavkitFormatGray;
+            res->segMap->width = kSegMapWidth;
+            res->segMap->height = kSegMapHeight;
+            if (res->segMap->data != nullptr && engine->segMap != nullptr) {
+                std::memcpy(res->segMap->data, engine->segMap.get(), kSegMapBytes);
+            }
+        }
+    }
+
+    XEPO_LOGD("predict complete, this_albedo: %f final_albedo: %f result %f final_confidence: %f",
+              thisScore, averageScore, r, confidence);
+}
+
+}  // namespace xepo

@@ -1,0 +1,286 @@
+// xepo image: runs the engine's image-file entry on image files and prints one
+// answer per file.
+//
+// A host of the public interface: it makes a parameter handle for a model
+// directory, creates the engine, calls runAeEngineImage per file and releases
+// everything. The engine leaves the result untouched when it cannot read a
+// file, so the tool decodes every file itself first to say what is wrong.
+#include <stb_image.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "engine_log.h"
+#include "light_map_png.h"
+#include "xepo.h"
+
+namespace {
+
+// The full image path (entrance model, then the albedo model when asked for).
+constexpr int kDefaultControl = 2;
+// A lux index inside the band where the albedo score is used (150..400).
+constexpr float kDefaultLux = 300.0f;
+// Only this control fills the light-region map.
+constexpr int kMapControl = 3;
+// Without models only the neutral answer can be given.
+constexpr int kNeutralControl = -1;
+// Pixels per map cell in the --map-png picture (320 x 240).
+constexpr int kMapPngCellSize = 5;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct ImageOptions {
+    std::vector<std::string> files;
+    int control = kDefaultControl;
+    float lux = kDefaultLux;
+    std::string modelDir = XEPO_DEFAULT_MODEL_DIR;
+    bool json = false;
+    std::string mapPng;
+    bool verbose = false;
+};
+
+struct StbImageDeleter {
+    void operator()(uint8_t* pixels) const { stbi_image_free(pixels); }
+};
+using DecodedPixels = std::unique_ptr<uint8_t, StbImageDeleter>;
+
+// The engine's parameter handle and instance, released in reverse order.
+class EngineSession {
+  public:
+    EngineSession() = default;
+    EngineSession(const EngineSession&) = delete;
+    EngineSession& operator=(const EngineSession&) = delete;
+    ~EngineSession() {
+        if (engine != nullptr) {
+            releaseAeEngine(&engine);
+        }
+        if (handle != nullptr) {
+            releaseParamHandle(&handle);
+        }
+    }
+
+    // Creates the engine from the four model files of `dir`. False with a
+    // message when the directory or its models cannot be loaded.
+    bool open(std::string dir, std::string& error) {
+        if (!std::filesystem::is_directory(dir)) {
+            error = "model directory " + dir + " does not exist";
+            return false;
+        }
+        // The engine appends each file name to the value as it stands.
+        if (dir.back() != '/') {
+            dir += '/';
+        }
+        handle = CreateParamHandle();
+        if (handle == nullptr) {
+            error = "cannot create the parameter handle";
+            return false;
+        }
+        for (int key : {kAeKeyAlbedo, kAeKeyEntrance, kAeKeyLightSeg, kAeKeySmooth}) {
+            AeSetParam(handle, key, dir.c_str());
+        }
+        engine = initAeEngine(handle);
+        if (engine == nullptr) {
+            error = "cannot load the models in " + dir + " (the engine could not be created)";
+            return false;
+        }
+        return true;
+    }
+
+    void* get() const { return engine; }
+
+  private:
+    void* handle = nullptr;
+    void* engine = nullptr;
+};
+
+// Where the map picture of `file` goes: the path itself for a single file,
+// else the path with the file's stem added ("map.png" -> "map_rocket.png").
+std::string mapPngPath(const std::string& base, const std::string& file, bool several) {
+    if (!several) {
+        return base;
+    }
+    const std::filesystem::path basePath(base);
+    std::filesystem::path out =
+        basePath.parent_path() /
+        (basePath.stem().string() + "_" + std::filesystem::path(file).stem().string());
+    out += basePath.has_extension() ? basePath.extension().string() : std::string(".png");
+    return out.string();
+}
+
+void reportFailure(const ImageOptions& options, const std::string& file,
+                   const std::string& message) {
+    std::fprintf(stderr, "xepo image: %s: %s\n", file.c_str(), message.c_str());
+    if (options.json) {
+        std::printf("%s\n", nlohmann::json{{"file", file}, {"error", message}}.dump().c_str());
+    }
+}
+
+// Decodes `file` the way the engine will (3 components); null with a message
+// when it is missing or not an image.
+DecodedPixels decodeImage(const std::string& file, RgbImage& image, std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        error = "no such file";
+        return nullptr;
+    }
+    if (!std::filesystem::is_regular_file(file, ec)) {
+        error = "not a regular file";
+        return nullptr;
+    }
+    int components = 0;
+    DecodedPixels pixels(stbi_load(file.c_str(), &image.width, &image.height, &components, 3));
+    if (pixels == nullptr) {
+        const char* reason = stbi_failure_reason();
+        error = std::string("cannot decode the image (") +
+                (reason != nullptr ? reason : "unknown") + ")";
+        return nullptr;
+    }
+    image.pixels = pixels.get();
+    return pixels;
+}
+
+int countLightCells(const std::vector<uint8_t>& map) {
+    int count = 0;
+    for (uint8_t cell : map) {
+        count += cell != 0 ? 1 : 0;
+    }
+    return count;
+}
+
+// Runs one file; false when it could not be answered.
+bool runImageFile(const ImageOptions& options, void* engine, const std::string& file) {
+    RgbImage image;
+    std::string error;
+    const DecodedPixels pixels = decodeImage(file, image, error);
+    if (pixels == nullptr) {
+        reportFailure(options, file, error);
+        return false;
+    }
+
+    std::vector<uint8_t> map(kLightMapBytes, 0);
+    XEPOSegMap mapRecord{0, 0, 0, map.data()};
+    // The engine leaves the record untouched when it cannot read the file: a
+    // NaN left behind tells the tool so.
+    _XEPO_RES_ result{NAN, NAN, &mapRecord};
+    const auto start = std::chrono::steady_clock::now();
+    runAeEngineImage(engine, file.c_str(), &result, options.lux, options.control);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (std::isnan(result.result)) {
+        reportFailure(options, file, "the engine could not prepare the image");
+        return false;
+    }
+
+    const bool hasMap = options.control == kMapControl;
+    std::string mapFile;
+    if (!options.mapPng.empty()) {
+        mapFile = mapPngPath(options.mapPng, file, options.files.size() > 1);
+        if (!writeLightMapPng(mapFile, image, map.data(), kMapPngCellSize, error)) {
+            reportFailure(options, file, error);
+            return false;
+        }
+    }
+
+    if (options.json) {
+        nlohmann::json line{{"file", file},
+                            {"control", options.control},
+                            {"lux", options.lux},
+                            {"result", result.result},
+                            {"confidence", result.confidence},
+                            {"ms", ms}};
+        if (hasMap) {
+            line["light_cells"] = countLightCells(map);
+        }
+        if (!mapFile.empty()) {
+            line["map_png"] = mapFile;
+        }
+        std::printf("%s\n", line.dump().c_str());
+    } else {
+        std::printf("%s: result %.3f confidence %.3f time %.1f ms", file.c_str(), result.result,
+                    result.confidence, ms);
+        if (hasMap) {
+            std::printf(" light cells %d/%d", countLightCells(map), kLightMapBytes);
+        }
+        if (!mapFile.empty()) {
+            std::printf(" map %s", mapFile.c_str());
+        }
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+    return true;
+}
+
+// The engine logs the end of its release at error priority although nothing
+// failed; the tool shows that line only with --verbose.
+constexpr const char* kReleaseNotice = "release AeEngine completed";
+
+void showEngineLog(bool verbose) {
+    captureEngineLog(verbose, [verbose](const char* tag, int, const char* message) {
+        if (!verbose && std::strstr(message, kReleaseNotice) != nullptr) {
+            return;
+        }
+        // Many engine messages end in their own newline.
+        const size_t length = std::strlen(message);
+        const int shown =
+            static_cast<int>(length > 0 && message[length - 1] == '\n' ? length - 1 : length);
+        std::fprintf(stderr, "%s: %.*s\n", tag, shown, message);
+    });
+}
+
+int runImageCommand(const ImageOptions& options) {
+    showEngineLog(options.verbose);
+    if (!options.mapPng.empty() && options.control != kMapControl) {
+        std::fprintf(stderr, "xepo image: --map-png needs --control %d (only it makes the map)\n",
+                     kMapControl);
+        return kExitUsage;
+    }
+    EngineSession session;
+    if (options.control != kNeutralControl) {
+        std::string error;
+        if (!session.open(options.modelDir, error)) {
+            std::fprintf(stderr, "xepo image: %s\n", error.c_str());
+            return kExitFailure;
+        }
+    }
+    int exitCode = 0;
+    for (const std::string& file : options.files) {
+        if (!runImageFile(options, session.get(), file)) {
+            exitCode = kExitFailure;
+        }
+    }
+    return exitCode;
+}
+
+}  // namespace
+
+void registerImageCommand(CLI::App& app) {
+    auto options = std::make_shared<ImageOptions>();
+    CLI::App* command = app.add_subcommand(
+        "image", "Run the engine's models on image files and print one answer per file");
+    command->add_option("files", options->files, "Image files (any format stb_image reads)")
+        ->required();
+    command
+        ->add_option("--control", options->control,
+                     "-1 neutral, 0 entrance, 1 albedo fraction, 3 light map, other: full path")
+        ->capture_default_str();
+    command
+        ->add_option("--lux", options->lux, "Lux index of the exposure control (larger = darker)")
+        ->capture_default_str();
+    command->add_option("--models", options->modelDir, "Directory of the four model files")
+        ->capture_default_str();
+    command->add_flag("--json", options->json, "One JSON object per file");
+    command->add_option("--map-png", options->mapPng,
+                        "Write the 64x48 light map over a thumbnail (with --control 3; several "
+                        "files add their name to the path)");
+    command->add_flag("--verbose", options->verbose, "Show the engine's debug lines");
+    command->callback([options] { setCommandExitCode(runImageCommand(*options)); });
+}

@@ -1,0 +1,79 @@
+#include "light_map_png.h"
+
+#include <stb_image_write.h>
+
+#include <vector>
+
+namespace {
+
+constexpr int kChannels = 3;
+constexpr uint8_t kLightCell = 255;
+// Tint of light cells: half the picture, half this colour.
+constexpr uint8_t kTint[kChannels] = {255, 40, 0};
+// Outline of light-region borders, so small regions stay visible.
+constexpr uint8_t kOutline[kChannels] = {255, 255, 0};
+
+bool isLight(const uint8_t* map, int column, int row) {
+    if (column < 0 || row < 0 || column >= kLightMapWidth || row >= kLightMapHeight) {
+        return false;
+    }
+    return map[row * kLightMapWidth + column] == kLightCell;
+}
+
+// Pixel (x, y) of the image turned 90 degrees counter-clockwise (size height x
+// width), sampled at a point of the thumbnail scaled onto it.
+const uint8_t* turnedPixel(const RgbImage& image, int thumbX, int thumbY, int thumbWidth,
+                           int thumbHeight) {
+    const int turnedWidth = image.height;
+    const int turnedHeight = image.width;
+    const int tx = static_cast<int>(static_cast<int64_t>(thumbX) * turnedWidth / thumbWidth);
+    const int ty = static_cast<int>(static_cast<int64_t>(thumbY) * turnedHeight / thumbHeight);
+    // Turning counter-clockwise: turned (tx, ty) is source (width - 1 - ty, tx).
+    const int sx = image.width - 1 - ty;
+    const int sy = tx;
+    return image.pixels + (static_cast<size_t>(sy) * image.width + sx) * kChannels;
+}
+
+}  // namespace
+
+bool writeLightMapPng(const std::string& path, const RgbImage& image, const uint8_t* map,
+                      int cellSize, std::string& error) {
+    if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 || map == nullptr ||
+        cellSize <= 0) {
+        error = "nothing to draw";
+        return false;
+    }
+    const int width = kLightMapWidth * cellSize;
+    const int height = kLightMapHeight * cellSize;
+    std::vector<uint8_t> out(static_cast<size_t>(width) * height * kChannels);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* src = turnedPixel(image, x, y, width, height);
+            uint8_t* dst = &out[(static_cast<size_t>(y) * width + x) * kChannels];
+            const int column = x / cellSize;
+            const int row = y / cellSize;
+            if (!isLight(map, column, row)) {
+                for (int c = 0; c < kChannels; ++c) {
+                    dst[c] = src[c];
+                }
+                continue;
+            }
+            // A cell edge that borders a dark cell is drawn as outline.
+            const bool left = x % cellSize == 0 && !isLight(map, column - 1, row);
+            const bool right = x % cellSize == cellSize - 1 && !isLight(map, column + 1, row);
+            const bool top = y % cellSize == 0 && !isLight(map, column, row - 1);
+            const bool bottom = y % cellSize == cellSize - 1 && !isLight(map, column, row + 1);
+            for (int c = 0; c < kChannels; ++c) {
+                dst[c] = (left || right || top || bottom)
+                             ? kOutline[c]
+                             : static_cast<uint8_t>((src[c] + kTint[c]) / 2);
+            }
+        }
+    }
+    if (stbi_write_png(path.c_str(), width, height, kChannels, out.data(), width * kChannels) ==
+        0) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
