@@ -25,7 +25,7 @@ NATIVE_PACKAGES=(
 ARM64_PACKAGES=(
   g++-aarch64-linux-gnu qemu-user
   android-liblog-dev:arm64 libyuv-dev:arm64 libstb-dev:arm64
-  libopencv-dnn-dev:arm64 libprotobuf-dev:arm64
+  libopencv-dnn-dev:arm64 libopencv-imgproc-dev:arm64 libprotobuf-dev:arm64
   libgtest-dev:arm64 libgmock-dev:arm64
 )
 

@@ -1,0 +1,193 @@
+// The driver's small rules: score average, score choice, crossing limit, hold
+// output, and the no-model route of unstable frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "log_capture.h"
+#include "xepo/ae_engine.h"
+#include "xepo/score_combination.h"
+#include "xepo/unstable_scene.h"
+
+namespace {
+
+using xepo::AeEngine;
+
+TEST(PushScoreAverage, AveragesTheLastFiveAndAnswersQueries) {
+    xepo::ScoreAverage average;
+    EXPECT_FLOAT_EQ(xepo::pushScoreAverage(&average, -1.0f), 18.0f);  // empty query
+    const struct {
+        float score;
+        float expected;
+    } steps[] = {{10, 10}, {20, 15}, {30, 20}, {40, 25}, {50, 30}, {60, 40}, {-1, 40}, {70, 50}};
+    for (const auto& step : steps) {
+        EXPECT_FLOAT_EQ(xepo::pushScoreAverage(&average, step.score), step.expected)
+            << "after pushing " << step.score;
+    }
+    EXPECT_EQ(average.values.size(), 5u);  // a query appends nothing
+}
+
+struct SelectCase {
+    float s, a, aecLux, lastAecLux, lastAeScore;
+    int historyHitCount;
+    float expected;
+    const char* why;
+};
+
+TEST(SelectScore, FirstMatchingRuleDecides) {
+    const SelectCase cases[] = {
+        {30, 10, 300, 300, 18, 1, 30, "history hit keeps the frame score"},
+        {17, 18, 300, 300, 18, 0, 17, "darker frame against neutral average"},
+        {18, 24, 300, 300, 18, 0, 18, "neutral frame against a mildly bright average"},
+        {20, 14, 300, 300, 18, 0, 16, "bright frame against a dark average gives 16"},
+        {20, 17, 300, 300, 18, 0, 20, "bright frame against a slightly dark average"},
+        {15, 16, 300, 300, 18, 0, 15, "both dark, frame darker"},
+        {28, 24, 300, 300, 18, 0, 28, "both bright, frame up to 5 above"},
+        {22, 30, 302, 300, 30, 0, 22, "falling score explained by a darker lux"},
+        {35, 28, 300, 300, 18, 0, 35, "rising score with no lux rise"},
+        {22, 30, 300, 300, 29, 0, 30, "unexplained fall: the average is nearer the last output"},
+        {22, 30, 300, 300, 23, 0, 22, "unexplained fall: the frame is nearer the last output"},
+        {22, 30, 300, 300, 26, 0, 30, "a tie goes to the average"},
+    };
+    for (const SelectCase& c : cases) {
+        AeEngine engine;
+        engine.lastAecLux = c.lastAecLux;
+        engine.lastAeScore = c.lastAeScore;
+        engine.historyHitCount = c.historyHitCount;
+        EXPECT_FLOAT_EQ(xepo::selectScore(&engine, c.s, c.a, c.aecLux), c.expected) << c.why;
+    }
+}
+
+struct CrossingCase {
+    int isStable, lastIsStable;
+    float lastAeScore, s, aecLux;
+    float expected;
+    const char* why;
+};
+
+TEST(LimitScoreCrossing, FirstStableFrameMayNotCrossNeutral) {
+    const CrossingCase cases[] = {
+        {1, 0, 15, 25, 300, 15, "dark last output caps a bright score"},
+        {1, 0, 9, 25, 300, 11, "the cap is the last output clamped to 11"},
+        {1, 0, 30, 12, 300, 30, "bright last output floors a dark score"},
+        {1, 0, 50, 12, 300, 44, "the floor is clamped to 44"},
+        {1, 0, 15, 17, 300, 17, "no crossing, no limit"},
+        {1, 3, 15, 25, 300, 25, "not the first stable frame"},
+        {0, 0, 15, 25, 300, 25, "not stable"},
+        {1, 0, 15, 25, 0, 25, "lux 0 is not limited"},
+    };
+    for (const CrossingCase& c : cases) {
+        AeEngine engine;
+        engine.isStable = c.isStable;
+        engine.lastIsStable = c.lastIsStable;
+        engine.lastAeScore = c.lastAeScore;
+        engine.lastAecLux = c.aecLux;  // the driver stores this frame's lux first
+        EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, false, c.s, c.aecLux, 0.5f), c.expected)
+            << c.why;
+    }
+}
+
+TEST(LimitScoreCrossing, LuxRuleActsOnlyWhenTheLastLuxDiffers) {
+    // Called as the driver calls it (lastAecLux == aec_lux) the lux rule is inert;
+    // with a stale lastAecLux it keeps the last output against an opposite move.
+    AeEngine engine;
+    engine.isStable = 0;
+    engine.lastAeScore = 25.0f;
+    engine.lastAecLux = 300.0f;
+    EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, false, 15.0f, 300.0f, 0.5f), 15.0f);
+    // A darker scene (higher lux index) gives k*r < 0: a rise above the last output is held.
+    EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, false, 30.0f, 320.0f, 0.5f), 25.0f);
+    EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, true, 30.0f, 320.0f, 0.5f), 30.0f);
+}
+
+struct HoldCase {
+    int lastIsSegResult;
+    float thisResult;
+    float enConf, enHighKey;      // enResult[1], [2]
+    float lastConf, lastHighKey;  // lastEnResult[1], [2]
+    float expected;
+};
+
+TEST(WriteHoldResult, ConfidenceRuleAndMapCopy) {
+    const HoldCase cases[] = {
+        {1, 1.2f, 0, 0, 0, 0, 0.92f},           // light result in force
+        {0, 1.2f, 0.9f, 0, 0.5f, 0.9f, 0.82f},  // 1.2 reads lastEnResult
+        {0, 1.2f, 0.1f, 0, 0.8f, 0, 0.9f},     {0, 1.2f, 0.9f, 0.9f, 0.5f, 0.5f, 0.8f},
+        {0, 1.0f, 0.8f, 0, 0.1f, 0, 0.9f},  // a taken entrance result reads enResult
+    };
+    for (const HoldCase& c : cases) {
+        AeEngine engine;
+        engine.lastAeScore = 27.5f;
+        engine.lastIsSegResult = c.lastIsSegResult;
+        engine.enResult.reset(new float[4]{0, c.enConf, c.enHighKey, 0});
+        engine.lastEnResult.reset(new float[4]{0, c.lastConf, c.lastHighKey, 0});
+        engine.lastSegMap.reset(new uint8_t[xepo::kSegMapBytes]);
+        std::fill_n(engine.lastSegMap.get(), xepo::kSegMapBytes, uint8_t{255});
+        std::vector<uint8_t> hostMap(xepo::kSegMapBytes, 7);
+        XEPOSegMap map{0, 0, 0, hostMap.data()};
+        _XEPO_RES_ result{0, 0, &map};
+        xepo::writeHoldResult(&engine, &result, c.thisResult, 321.0f, 2.0f);
+        EXPECT_FLOAT_EQ(result.result, 27.5f);
+        EXPECT_FLOAT_EQ(result.confidence, c.expected);
+        EXPECT_EQ(map.type, 9);
+        EXPECT_EQ(map.width, 64);
+        EXPECT_EQ(map.height, 48);
+        EXPECT_EQ(hostMap[0], 255);
+        EXPECT_EQ(hostMap[xepo::kSegMapBytes - 1], 255);
+        EXPECT_FLOAT_EQ(engine.lastAecLux, 321.0f);
+        EXPECT_FLOAT_EQ(engine.lastScale, 2.0f);
+    }
+}
+
+TEST(WriteHoldResult, NullMapDataAndNullMapRecord) {
+    AeEngine engine;
+    engine.lastSegMap.reset(new uint8_t[xepo::kSegMapBytes]());
+    XEPOSegMap map{0, 0, 0, nullptr};
+    _XEPO_RES_ result{0, 0, &map};
+    xepo::writeHoldResult(&engine, &result, 1.2f, 300.0f, 1.0f);
+    EXPECT_EQ(map.type, 9);
+    EXPECT_FLOAT_EQ(result.confidence, 0.9f);  // no entrance buffers: 0.9
+
+    LogCapture log;
+    _XEPO_RES_ noMap{0, 0, nullptr};
+    xepo::writeHoldResult(&engine, &noMap, 1.2f, 300.0f, 1.0f);
+    EXPECT_FLOAT_EQ(noMap.result, 18.0f);
+    EXPECT_TRUE(log.contains("segMap is null"));
+}
+
+struct NotStableCase {
+    float lastAecLux, aecLux, similarity, lastAeThisScore;
+    int lastIsStable;
+    float expectedScore;
+    int expectedLastIsStable;
+};
+
+TEST(HandleNotStableNotCameraFirst, KeepsDampsOrNeutralises) {
+    const NotStableCase cases[] = {
+        {300, 305, 0.1f, 30, 3, 30, 0},   // lux change 5: keep, count reset
+        {300, 306, 0.5f, 30, 3, 21, 0},   // 18 + 0.5 * 0.5 * 12
+        {464, 470, 0.5f, 30, 3, 18, 0},   // dark: neutral
+        {300, 306, 0.85f, 30, 3, 30, 1},  // unchanged picture: kept, stable count 1
+        {300, 306, 0.85f, 30, 0, 30, 0}, {100, 149, 0.9f, 30, 0, 18, 0},  // too bright for keeping
+    };
+    for (const NotStableCase& c : cases) {
+        AeEngine engine;
+        engine.lastAecLux = c.lastAecLux;
+        engine.lastAeThisScore = c.lastAeThisScore;
+        engine.lastIsStable = c.lastIsStable;
+        float score = 0.0f;
+        xepo::handleNotStableNotCameraFirst(&engine, &score, c.aecLux, c.similarity);
+        EXPECT_FLOAT_EQ(score, c.expectedScore) << c.aecLux << " " << c.similarity;
+        EXPECT_EQ(engine.lastIsStable, c.expectedLastIsStable);
+    }
+}
+
+TEST(EntranceConfidenceThreshold, LowerForTheFirstFiveRuns) {
+    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(1), 0.71f);
+    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(5), 0.71f);
+    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(6), 0.73f);
+    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(1000), 0.73f);
+}
+
+}  // namespace
