@@ -32,7 +32,6 @@ constexpr int kLightSegFloats = kLightSegSide * kLightSegSide * 2;
 constexpr int kSegMapWidth = 64;  // light-region map for the host
 constexpr int kSegMapHeight = 48;
 constexpr int kSegMapBytes = kSegMapWidth * kSegMapHeight;  // 3072
-constexpr int kSegMapFormat = 9;  // the host map is one channel of 8 bits
 constexpr int kSmoothInputs = 3;
 constexpr int kScoreWindow = 5;            // frames in the score average
 constexpr size_t kMaxHistoryEntries = 10;  // remembered stable scenes

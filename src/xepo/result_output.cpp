@@ -11,10 +11,9 @@ namespace xepo {
 namespace {
 
 // Confidences written with the answer.
-constexpr float kLightRegionConfidence = 0.92f;  // a light-region answer
-constexpr float kHighConfidence = 0.9f;          // the entrance model is sure
-constexpr float kMediumConfidence = 0.82f;       // only its second confidence is high
-constexpr float kLowConfidence = 0.8f;           // neither is
+constexpr float kHighConfidence = 0.9f;     // the entrance model is sure
+constexpr float kMediumConfidence = 0.82f;  // only its second confidence is high
+constexpr float kLowConfidence = 0.8f;      // neither is
 
 // Entrance confidence at or above which the answer is trusted (single precision).
 constexpr float kEntranceSureAt = 0.73f;
@@ -34,6 +33,8 @@ constexpr int32_t kLsResultLightRegion = 1;
 constexpr int32_t kLsResultModelScore = 0;
 constexpr int32_t kHoldFlagSet = 1;
 
+}  // namespace
+
 float entranceConfidence(const float* source) {
     if (source == nullptr) {
         // No entrance output to read (the engine was not fully made): the least
@@ -46,7 +47,24 @@ float entranceConfidence(const float* source) {
     return static_cast<double>(source[2]) >= kSecondSureAt ? kMediumConfidence : kLowConfidence;
 }
 
-}  // namespace
+const float* confidenceSource(const AeEngine* engine, float this_result) {
+    const bool noEntranceRun = static_cast<double>(this_result) > kNoEntranceRunAbove;
+    return noEntranceRun ? engine->lastEnResult.get() : engine->enResult.get();
+}
+
+void writeMapRecord(XEPOSegMap* record, const uint8_t* map) {
+    if (record == nullptr) {
+        // The host must always pass a map record; without one only the map is skipped.
+        XEPO_LOGE("result segMap record is null, map not written");
+        return;
+    }
+    record->type = kTavkitFormatGray;
+    record->width = kSegMapWidth;
+    record->height = kSegMapHeight;
+    if (record->data != nullptr && map != nullptr) {
+        std::memcpy(record->data, map, kSegMapBytes);
+    }
+}
 
 void writeResultToOutput(AeEngine* engine, _XEPO_RES_* res, int32_t lsResult, int32_t holdFlag,
                          float finalScore, float thisScore, float averageScore, float this_result) {
@@ -72,9 +90,7 @@ void writeResultToOutput(AeEngine* engine, _XEPO_RES_* res, int32_t lsResult, in
         r = nearNeutral ? kNeutralScore : finalScore;
     }
     if (lsResult != kLsResultLightRegion) {
-        const bool noEntranceRun = static_cast<double>(this_result) > kNoEntranceRunAbove;
-        confidence =
-            entranceConfidence(noEntranceRun ? engine->lastEnResult.get() : engine->enResult.get());
+        confidence = entranceConfidence(confidenceSource(engine, this_result));
     }
 
     float output = r;
@@ -90,17 +106,7 @@ void writeResultToOutput(AeEngine* engine, _XEPO_RES_* res, int32_t lsResult, in
     } else {
         res->result = output;
         res->confidence = confidence;
-        // The host must always pass a map record; without one only the map is skipped.
-        if (res->segMap == nullptr) {
-            XEPO_LOGE("result segMap record is null, map not written");
-        } else {
-            res->segMap->type = kTavkitFormatGray;
-            res->segMap->width = kSegMapWidth;
-            res->segMap->height = kSegMapHeight;
-            if (res->segMap->data != nullptr && engine->segMap != nullptr) {
-                std::memcpy(res->segMap->data, engine->segMap.get(), kSegMapBytes);
-            }
-        }
+        writeMapRecord(res->segMap, engine->segMap.get());
     }
 
     XEPO_LOGD("predict complete, this_albedo: %f final_albedo: %f result %f final_confidence: %f",

@@ -4,22 +4,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "xepo_log.h"
+#include "xepo/result_output.h"
 
 namespace xepo {
 namespace {
 
-// --- confidences of the hold output (and of the result writer)
-constexpr float kLightResultConfidence = 0.92f;
-constexpr float kSceneConfidence = 0.9f;
-constexpr float kHighKeyResultConfidence = 0.82f;
-constexpr float kLowConfidence = 0.8f;
-// Entrance confidence from which the scene counts as recognised.
-constexpr float kEntranceConfident = 0.73f;
-// High-key share from which a doubtful scene still gets the middle confidence.
-constexpr double kHighKeyShare = 0.8;
-// this_result above this means no entrance result was taken this frame.
-constexpr double kNoEntranceResult = 1.1;
+// The hold output's confidence when no entrance output exists yet.
+constexpr float kHoldDefaultConfidence = 0.9f;
 
 // --- score choice
 // Averages at or below this are dark enough to pull a bright frame down.
@@ -51,38 +42,17 @@ bool sameSideOfNeutral(float a, float b) {
 
 void writeHoldResult(AeEngine* engine, _XEPO_RES_* result, float this_result, float aec_lux,
                      float scale) {
-    float confidence = kSceneConfidence;
+    float confidence = kHoldDefaultConfidence;
     if (engine->lastIsSegResult == 1) {
-        confidence = kLightResultConfidence;
+        confidence = kLightRegionConfidence;
     } else if (engine->lastEnResult && engine->enResult) {
-        const float* v = static_cast<double>(this_result) <= kNoEntranceResult
-                             ? engine->enResult.get()
-                             : engine->lastEnResult.get();
-        if (v[1] >= kEntranceConfident) {
-            confidence = kSceneConfidence;
-        } else if (static_cast<double>(v[2]) >= kHighKeyShare) {
-            confidence = kHighKeyResultConfidence;
-        } else {
-            confidence = kLowConfidence;
-        }
+        confidence = entranceConfidence(confidenceSource(engine, this_result));
     }
     result->result = engine->lastAeScore;
     result->confidence = confidence;
     engine->lastAecLux = aec_lux;
     engine->lastScale = scale;
-
-    XEPOSegMap* map = result->segMap;
-    if (map == nullptr) {
-        // The host must always hand a map record; without one only the map is skipped.
-        XEPO_LOGE("result segMap is null, light map not written");
-        return;
-    }
-    map->type = kSegMapFormat;
-    map->width = kSegMapWidth;
-    map->height = kSegMapHeight;
-    if (map->data != nullptr && engine->lastSegMap) {
-        std::memcpy(map->data, engine->lastSegMap.get(), kSegMapBytes);
-    }
+    writeMapRecord(result->segMap, engine->lastSegMap.get());
 }
 
 float pushScoreAverage(ScoreAverage* average, float score) {

@@ -8,6 +8,7 @@
 #include "cpp/img_process/hist_similarity.h"
 #include "cpp/img_process/img_process.h"
 #include "cpp/img_process/imu_position.h"
+#include "xepo/gyro_stability.h"
 #include "xepo/model_scoring.h"
 #include "xepo/score_smoothing.h"
 #include "xepo_log.h"
@@ -57,10 +58,9 @@ constexpr int kMinLightCells = 150;
 // The held map is reused on moving frames down to this count.
 constexpr int32_t kHeldMapLastCount = -14;
 
-// --- fallback decision (gyro, similarity and NCC compared in double precision)
-constexpr double kStillGyroMin = 1e-6;   // a distance this small is "no data", not still
-constexpr double kStillGyroMax = 0.015;  // below this the device counts as still
-constexpr float kMidLuxMin = 210.0f;     // indoor-to-daylight band where keeping is safe
+// --- fallback decision (gyro, similarity and NCC compared in double precision;
+// the gyro stillness limits are those of the gyro step)
+constexpr float kMidLuxMin = 210.0f;  // indoor-to-daylight band where keeping is safe
 constexpr float kMidLuxMax = 400.0f;
 constexpr double kKeepSimilarityStill = 0.8;
 constexpr double kKeepSimilarityAlone = 0.95;
@@ -90,7 +90,6 @@ constexpr double kPartBlend = 0.4;
 
 // --- history consistency
 constexpr double kHistoryMatchSimilarity = 0.9;
-constexpr double kHistoryGyroClose = 0.015;
 constexpr double kHistoryGyroNear = 0.02;
 constexpr double kHistoryGyroFar = 0.08;
 constexpr float kHistoryConfidenceGap = 0.2f;
@@ -100,7 +99,7 @@ constexpr float kHistoryWeightOther = 0.2f;
 
 bool isStillDistance(float g) {
     const double d = g;
-    return d > kStillGyroMin && d < kStillGyroMax;
+    return d > kMinGyroDistance && d < kStillGyroDistance;
 }
 
 bool isMidLux(float aec_lux) {
@@ -132,8 +131,8 @@ void decideFallback(AeEngine* engine, float* thisScore, float* use_ae_aver, floa
         (still && sim >= kKeepSimilarityStill && engine->lastEnResult[1] >= T) ||
         (sim >= kKeepSimilarityAlone && midLux && refLuxDistance < kKeepRefLuxAlone) ||
         (still && midLux && ncc > kKeepNccStill && refLuxDistance < kKeepRefLuxNcc) ||
-        (static_cast<double>(g) > kStillGyroMin && ncc > kKeepNccResting &&
-         static_cast<double>(g) < kStillGyroMax && is_gyro_stable == 1 && midLux &&
+        (static_cast<double>(g) > kMinGyroDistance && ncc > kKeepNccResting &&
+         static_cast<double>(g) < kStillGyroDistance && is_gyro_stable == 1 && midLux &&
          sim > kKeepSimilarityResting && refLuxDistance < kKeepRefLuxResting);
     if (keep) {
         *thisScore = engine->lastAeThisScore;
@@ -158,7 +157,7 @@ float blendWithLastScore(const AeEngine* engine, float score, float origin, floa
     if (L < kLowScore && aec_lux > kMidLuxMin && refLuxDistance < kBlendLowLuxRef) {
         return blendToward(A, L, weight, kHalfBlend);
     }
-    if (static_cast<double>(g) > kStillGyroMax && A >= kMovingBrightScore &&
+    if (static_cast<double>(g) > kStillGyroDistance && A >= kMovingBrightScore &&
         L >= kMovingBrightScore && A - L >= kMovingJump) {
         return blendToward(A, L, weight, kHalfBlend);
     }
@@ -184,11 +183,11 @@ float blendWithHistory(AeEngine* engine, float score, float this_result, float T
         const float gd = angleDistance(entry->imuAngle, angle);
         const double d = gd;
         float f = kHistoryWeightOther;
-        if (d > kStillGyroMin && d < kHistoryGyroClose) {
+        if (d > kMinGyroDistance && d < kStillGyroDistance) {
             f = kHistoryWeightClose;
-        } else if (d > kStillGyroMin && d < kHistoryGyroNear) {
+        } else if (d > kMinGyroDistance && d < kHistoryGyroNear) {
             f = kHistoryWeightNear;
-        } else if (this_result < T && entry->enConfidence >= T && d > kStillGyroMin &&
+        } else if (this_result < T && entry->enConfidence >= T && d > kMinGyroDistance &&
                    d < kHistoryGyroFar &&
                    std::fabs(this_result - entry->enConfidence) < kHistoryConfidenceGap) {
             f = kHistoryWeightNear;

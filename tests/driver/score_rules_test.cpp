@@ -153,7 +153,7 @@ TEST(WriteHoldResult, NullMapDataAndNullMapRecord) {
     _XEPO_RES_ noMap{0, 0, nullptr};
     xepo::writeHoldResult(&engine, &noMap, 1.2f, 300.0f, 1.0f);
     EXPECT_FLOAT_EQ(noMap.result, 18.0f);
-    EXPECT_TRUE(log.contains("segMap is null"));
+    EXPECT_TRUE(log.contains("segMap record is null"));
 }
 
 struct NotStableCase {
