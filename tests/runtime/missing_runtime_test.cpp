@@ -1,59 +1,44 @@
 // A process without a runtime beside the engine: the first use of the table
-// reports the missing library once, and every runner initialisation fails with
-// the interface error without retrying the load.
+// reports the missing library once, every runner init fails with the interface
+// error without retrying the load, and the exports answer "not loaded".
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "log_capture.h"
 #include "qdnn_runner/qdnn_runner.h"
 #include "runtime/qdnn_interface.h"
-#include "runtime_test_support.h"
 
 namespace {
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-constexpr int kErrorPriority = 6;
-
-// One case on purpose: the table is loaded once per process, so the first call
-// can only be observed once.
-TEST(MissingRuntime, ReportedOnceAndEveryInitFailsWithInterfaceError) {
-    const std::string expectedPath = programDirectory() + "/libqdnn.so";
-    ASSERT_FALSE(libraryIsLoaded(expectedPath)) << "this directory must not hold a runtime";
-
+// One case: the table is loaded once per process.
+TEST(MissingRuntime, ReportedOnceAndEveryInitFailsWithTheInterfaceError) {
+    char program[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", program, sizeof program - 1), 0);
+    const std::string path =
+        std::string(program).substr(0, std::string(program).rfind('/')) + "/libqdnn.so";
     CaptureStdout();
     const QDNNInterface& first = getQDNNInterface();
-    EXPECT_EQ(GetCapturedStdout(), "Failed to dlopen " + expectedPath + "\n");
+    EXPECT_EQ(GetCapturedStdout(), "Failed to dlopen " + path + "\n");
     EXPECT_FALSE(first.loaded);
-    EXPECT_EQ(first.libHandle, nullptr);
 
     LogCapture log;
     CaptureStdout();
-    const QDNNInterface& second = getQDNNInterface();
-    EXPECT_EQ(&second, &first);
-
+    EXPECT_EQ(&getQDNNInterface(), &first);
     QDNNRunner runner("/models/model.qdnn", "NEURON", 20, 3);
     EXPECT_EQ(runner.init(), QDNNRunner::kRuntimeNotLoaded);
-    // The interface error leaves the runner valid, and a second init fails the
-    // same way rather than as an invalid runner.
-    EXPECT_TRUE(runner.isValid());
+    EXPECT_TRUE(runner.isValid()) << "a later init fails the same way, not as invalid";
     EXPECT_EQ(runner.init(), QDNNRunner::kRuntimeNotLoaded);
     EXPECT_EQ(GetCapturedStdout(), "") << "a failed load is never retried";
-
-    ASSERT_EQ(log.lines().size(), 2u);
-    for (const LoggedLine& line : log.lines()) {
-        EXPECT_EQ(line.text(), "Get QDNN interface failed!\n");
-        EXPECT_EQ(line.priority, kErrorPriority);
-        EXPECT_EQ(line.tag, "_Q_LXEPO");
-    }
+    ASSERT_EQ(log.count("Get QDNN interface failed!\n"), 2);
+    EXPECT_EQ(log.lines()[0].priority, 6);
+    EXPECT_EQ(log.lines()[0].tag, "_Q_LXEPO");
     EXPECT_NE(log.lines()[0].message.find("qdnn_runner.cpp:"), std::string::npos);
-    EXPECT_NE(log.lines()[0].message.find(" init() "), std::string::npos);
 
-    // Exports called anyway get the documented not-loaded results, no crash.
     EXPECT_EQ(qdnnNetCreate(), nullptr);
-    EXPECT_EQ(qdnnGetVersion(), nullptr);
     EXPECT_EQ(qdnnSessionRun(nullptr), -1);
-    EXPECT_EQ(qdnnTensorGetSizeInBytes(nullptr), 0u);
     EXPECT_EQ(qdnnCheckVersion(1, 0, 0), 0);
     qdnnNetDestroy(nullptr);
 }

@@ -1,14 +1,13 @@
-// The scripted runtime library: every entry point records its call and returns
-// the next scripted result. With SCRIPTED_RUNTIME_WITHOUT_ION_DEREGISTER the
-// library lacks exactly qdnnTensorIonDeregister (it is built under another name),
-// for the loader's missing-symbol path.
+// The scripted runtime library. With SCRIPTED_RUNTIME_WITHOUT_ION_DEREGISTER it
+// lacks exactly qdnnTensorIonDeregister (built under another name), for the
+// loader's missing-symbol path.
 #include "scripted_runtime.h"
-
-#include <type_traits>
 
 #ifdef SCRIPTED_RUNTIME_WITHOUT_ION_DEREGISTER
 #define qdnnTensorIonDeregister scriptedOmittedIonDeregister
 #endif
+
+#include <tuple>
 
 #include "qdnn_api.h"
 
@@ -16,119 +15,56 @@ namespace {
 
 ScriptedRuntime state;
 
-// The default text result of entry points that return a string.
-constexpr const char* kDefaultText = "scripted runtime";
-
+std::string asText(const char* text) {
+    return text != nullptr ? text : "";
+}
 template <typename T>
-uint64_t asWord(T value) {
-    if constexpr (std::is_pointer_v<T>) {
-        return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(value));
-    } else if constexpr (std::is_signed_v<T>) {
-        return static_cast<uint64_t>(static_cast<int64_t>(value));
-    } else {
-        return static_cast<uint64_t>(value);
+std::string asText(T) {
+    return "";
+}
+
+template <typename Result, typename... Args>
+Result scriptedCall(const std::string& name, Args... args) {
+    state.calls.push_back({name, {asWord(args)...}, {asText(args)...}});
+    if (state.onCall) {
+        state.onCall(ScriptedCall(state.calls.back()));  // a copy: the hook may add calls
     }
-}
-
-template <typename T>
-std::string asText(T value) {
-    if constexpr (std::is_same_v<T, const char*>) {
-        return value != nullptr ? value : "";
-    } else {
-        return "";
+    std::deque<uint64_t>& queue = state.results[name];
+    const uint64_t word = queue.empty() ? 0 : queue.front();
+    const bool scripted = !queue.empty();
+    if (scripted) {
+        queue.pop_front();
     }
-}
-
-ScriptedCall& record(const char* name) {
-    state.calls.push_back(ScriptedCall{name, {}, {}});
-    return state.calls.back();
-}
-
-template <typename... Args>
-void recordArguments(ScriptedCall& call, Args... args) {
-    (call.args.push_back(asWord(args)), ...);
-    (call.texts.push_back(asText(args)), ...);
-}
-
-// The next scripted result of `name`, or its default.
-template <typename Result>
-Result nextResult(const char* name) {
-    auto scripted = state.results.find(name);
-    const bool hasScripted = scripted != state.results.end() && !scripted->second.empty();
-    uint64_t word = 0;
-    if (hasScripted) {
-        word = scripted->second.front();
-        scripted->second.pop_front();
-    }
-    if constexpr (std::is_void_v<Result>) {
-        return;
-    } else if constexpr (std::is_same_v<Result, const char*>) {
-        return hasScripted ? reinterpret_cast<const char*>(static_cast<uintptr_t>(word))
-                           : kDefaultText;
-    } else if constexpr (std::is_pointer_v<Result>) {
-        if (!hasScripted) {
-            word = state.nextHandle;
-            state.nextHandle += 0x10;
+    // The count queries write the count through their second argument on success.
+    if constexpr (std::is_same_v<std::tuple<Args...>, std::tuple<QDNNSession, uint64_t*>>) {
+        if (word == 0 && name.rfind("qdnnSessionGetNum", 0) == 0) {
+            *std::get<1>(std::tuple(args...)) =
+                name == "qdnnSessionGetNumInputs" ? state.inputCount : state.outputCount;
         }
-        return reinterpret_cast<Result>(static_cast<uintptr_t>(word));
-    } else {
+    }
+    if constexpr (std::is_same_v<Result, const char*>) {
+        return scripted ? reinterpret_cast<const char*>(word) : "scripted runtime";
+    } else if constexpr (std::is_pointer_v<Result>) {
+        return reinterpret_cast<Result>(scripted ? word : 0x1000);
+    } else if constexpr (!std::is_void_v<Result>) {
         return static_cast<Result>(word);
     }
 }
 
-// The count queries report the scripted counts when they succeed; no other
-// entry point writes through its arguments.
-template <typename... Args>
-void reportCount(const char*, Args...) {}
-
-void reportCount(const char* name, int32_t status, QDNNSession, uint64_t* count) {
-    if (status != 0 || count == nullptr) {
-        return;
-    }
-    const std::string entry = name;
-    if (entry == "qdnnSessionGetNumInputs") {
-        *count = state.inputCount;
-    } else if (entry == "qdnnSessionGetNumOutputs") {
-        *count = state.outputCount;
-    }
-}
-
-// One entry point: called with the entry's arguments, it records them, runs the
-// test's hook and returns the next result.
 template <typename Result>
-struct ScriptedEntry {
-    const char* name;
-
-    template <typename... Args>
-    Result operator()(Args... args) const {
-        ScriptedCall& call = record(name);
-        recordArguments(call, args...);
-        const ScriptedCall recorded = call;  // the hook may add calls
-        if (state.onCall) {
-            state.onCall(recorded);
-        }
-        if constexpr (std::is_void_v<Result>) {
-            nextResult<void>(name);
-        } else {
-            const Result result = nextResult<Result>(name);
-            reportCount(name, result, args...);
-            return result;
-        }
-    }
-};
+auto scriptedEntry(const char* name) {
+    return [name](auto... args) { return scriptedCall<Result>(name, args...); };
+}
 
 }  // namespace
 
-#define SCRIPTED_EXPORT extern "C" __attribute__((visibility("default")))
-
-// The recorded name is the entry point's own name, also in the variant that
-// builds one entry under another name.
-#define QDNN_ENTRY(kind, result, name, params, args) \
-    SCRIPTED_EXPORT result name params {             \
-        return ScriptedEntry<result>{#name} args;    \
+// Every entry point of the list, recorded under its own name.
+#define QDNN_ENTRY(kind, result, name, params, args)                       \
+    extern "C" __attribute__((visibility("default"))) result name params { \
+        return scriptedEntry<result>(#name) args;                          \
     }
 #include "qdnn_entry_points.h"
 
-SCRIPTED_EXPORT ScriptedRuntime* scriptedRuntimeState() {
+extern "C" __attribute__((visibility("default"))) ScriptedRuntime* scriptedRuntimeState() {
     return &state;
 }

@@ -1,0 +1,127 @@
+// The host runtime through its C interface: shapes known right after loading,
+// every bad model file refused with a status, outputs that must be bound before
+// a run, inputs of another shape, and handles that are stale or foreign.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "qdnn_api.h"
+
+namespace {
+
+using Shape = std::array<int32_t, 4>;  // batch, height, width, channel
+using Net = std::unique_ptr<void, void (*)(QDNNNet)>;
+
+// A net set up as the runner does it (allocate-output 0 for HTP and NEURON),
+// with the model at `path` loaded.
+Net loadedNet(const std::string& path, int32_t type = kQdnnInferenceNeuron) {
+    Net net(qdnnNetCreate(), &qdnnNetDestroy);
+    qdnnNetSetInferenceType(net.get(), type);
+    if (type != kQdnnInferenceGpu) {
+        qdnnNetSetAllocateOutput(net.get(), 0);
+    }
+    EXPECT_EQ(qdnnNetLoadModelFromPath(net.get(), path.c_str()), 0) << path;
+    return net;
+}
+
+Shape shapeOf(QDNNTensor t) {
+    return {qdnnTensorGetBatch(t), qdnnTensorGetHeight(t), qdnnTensorGetWidth(t),
+            qdnnTensorGetChannel(t)};
+}
+
+const std::string kTest = std::string(QDNN_TEST_MODEL_DIR) + "/";
+const std::string kConstant = std::string(QDNN_CONSTANT_MODEL_DIR) + "/";
+
+// Rank-4 tensors are NHWC, rank-2 (N,C) ones appear as N x 1 x 1 x C.
+TEST(HostRuntime, ShapesAreKnownRightAfterLoading) {
+    const std::tuple<std::string, std::vector<Shape>, std::vector<Shape>> cases[] = {
+        {kTest + "conv_nhwc.onnx", {{1, 8, 8, 3}}, {{1, 8, 8, 4}}},
+        {kTest + "vector_nc.onnx", {{1, 1, 1, 5}}, {{1, 1, 1, 3}}},
+        {kTest + "two_input.onnx", {{1, 1, 1, 4}, {1, 1, 1, 4}}, {{1, 1, 1, 4}, {1, 1, 1, 2}}},
+        {kConstant + "xepo_entrance.qdnn", {{1, 224, 224, 3}}, {{1, 1, 1, 4}}},
+        {kConstant + "light-STDCNet813.pt.tflite.qdnn", {{1, 224, 224, 3}}, {{1, 56, 56, 2}}},
+        {kConstant + "xepo_smooth.qdnn", {{1, 1, 1, 3}}, {{1, 1, 1, 1}}}};
+    for (const auto& [path, inputs, outputs] : cases) {
+        SCOPED_TRACE(path);
+        Net net = loadedNet(path);
+        QDNNSession session = qdnnNetCreateSession(net.get(), "default");
+        uint64_t inputCount = 0, outputCount = 0;
+        ASSERT_EQ(qdnnSessionGetNumInputs(session, &inputCount), 0);
+        ASSERT_EQ(qdnnSessionGetNumOutputs(session, &outputCount), 0);
+        ASSERT_EQ(inputCount, inputs.size());
+        ASSERT_EQ(outputCount, outputs.size());
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            EXPECT_EQ(shapeOf(qdnnSessionGetInputTensorByIndex(session, i)), inputs[i]);
+        }
+        for (size_t j = 0; j < outputs.size(); ++j) {
+            EXPECT_EQ(shapeOf(qdnnSessionGetOutputTensorByIndex(session, j)), outputs[j]);
+        }
+        EXPECT_EQ(qdnnSessionGetInputTensorByIndex(session, inputs.size()), nullptr);
+    }
+}
+
+// Each file in its own case: the runtime validates what OpenCV would run anyway
+// (short weights, no nodes); the sanitizer build sees any read out of bounds.
+TEST(HostRuntime, EveryBadModelFileFailsWithAStatus) {
+    for (const char* file :
+         {"bad_empty.onnx", "bad_garbage.onnx", "bad_text.onnx", "bad_truncated.onnx",
+          "bad_short_weight.onnx", "bad_no_nodes.onnx", "bad_unknown_op.onnx",
+          "bad_foreign_op.onnx", "bad_missing_input.onnx", "no_such_model.onnx"}) {
+        SCOPED_TRACE(file);
+        Net net(qdnnNetCreate(), &qdnnNetDestroy);
+        EXPECT_NE(qdnnNetLoadModelFromPath(net.get(), (kTest + file).c_str()), 0);
+        EXPECT_EQ(qdnnNetCreateSession(net.get(), "default"), nullptr);
+        EXPECT_EQ(qdnnNetLoadModelFromPath(net.get(), (kTest + "vector_nc.onnx").c_str()), 0)
+            << "the net stays usable";
+    }
+}
+
+// Under HTP and NEURON a run writes into bound host buffers, so a run with an
+// unbound output fails; under GPU outputs stay in the session.
+TEST(HostRuntime, UnboundOutputFailsWhereOutputsMustBeBound) {
+    for (int32_t type : {kQdnnInferenceGpu, kQdnnInferenceHtp, kQdnnInferenceNeuron}) {
+        Net net = loadedNet(kTest + "vector_nc.onnx", type);
+        QDNNSession session = qdnnNetCreateSession(net.get(), "default");
+        EXPECT_EQ(qdnnSessionWarmup(session), 0) << type;
+        EXPECT_EQ(qdnnSessionRun(session) != 0, type != kQdnnInferenceGpu) << type;
+    }
+}
+
+// OpenCV would silently run a 112x112 input through a 224x224 model.
+TEST(HostRuntime, InputOfAnotherShapeIsRejected) {
+    Net net = loadedNet(kConstant + "xepo_entrance.qdnn");
+    QDNNSession session = qdnnNetCreateSession(net.get(), "default");
+    const std::pair<Shape, bool> cases[] = {// shape, bound as the output
+                                            {{1, 112, 112, 3}, false},
+                                            {{1, 224, 3, 224}, false},
+                                            {{1, 1, 1, 3}, true}};
+    for (const auto& [s, output] : cases) {
+        QDNNTensor host = qdnnTensorCreate(s[0], s[1], s[2], s[3], 1, 8, 0);
+        std::vector<float> values(qdnnTensorGetSizeInElements(host));
+        ASSERT_EQ(qdnnTensorSetHostBuffer(host, values.data(), values.size() * 4), 0);
+        EXPECT_NE(qdnnTensorUpload(output ? qdnnSessionGetOutputTensorByIndex(session, 0)
+                                          : qdnnSessionGetInputTensorByIndex(session, 0),
+                                   host),
+                  0);
+        qdnnTensorDestroy(host);
+    }
+}
+
+TEST(HostRuntime, NullStaleAndForeignHandlesFailCleanly) {
+    QDNNTensor tensor = qdnnTensorCreate(1, 1, 1, 2, 1, 8, 0);
+    qdnnTensorDestroy(tensor);
+    qdnnTensorDestroy(tensor);
+    EXPECT_EQ(qdnnTensorGetSizeInBytes(tensor), 0u);
+    int foreign = 0;
+    EXPECT_NE(qdnnSessionRun(&foreign), 0);
+    EXPECT_EQ(qdnnTensorGetBatch(&foreign), 0);
+    EXPECT_NE(qdnnNetLoadModelFromPath(nullptr, (kTest + "vector_nc.onnx").c_str()), 0);
+    Net empty(qdnnNetCreate(), &qdnnNetDestroy);
+    EXPECT_EQ(qdnnNetCreateSession(empty.get(), "default"), nullptr) << "nothing loaded";
+}
+
+}  // namespace
