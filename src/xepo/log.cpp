@@ -25,6 +25,12 @@ const char* sourceBaseName(const char* path) {
 
 int logLine(LogPriority priority, const char* file, int line, const char* function,
             const char* format, ...) {
+    // Lines the log would drop are not formatted at all: debug lines are most of
+    // a frame's lines and are usually switched off. The log API answers 0 for a
+    // dropped line too.
+    if (!__android_log_is_loggable(static_cast<int>(priority), kEngineTag, ANDROID_LOG_VERBOSE)) {
+        return 0;
+    }
     char message[kMaxMessageBytes];
     va_list args;
     va_start(args, format);
