@@ -1,0 +1,201 @@
+// Scoring helpers: the lux-banded score mappings, when the smooth model is
+// asked and when its answer wins, and what the result writer outputs and keeps.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "log_capture.h"
+#include "xepo/model_scoring.h"
+#include "xepo/result_output.h"
+#include "xepo/score_smoothing.h"
+
+namespace {
+
+struct ScriptedModel {
+    int32_t status = 0;
+    float answer = 0.0f;  // written only by a successful run
+    int calls = 0;
+} scripted;
+
+}  // namespace
+
+// Stands in for the model run: this program's scoring steps link against it.
+namespace xepo {
+int32_t runModel(QDNNRunner*, void*, void* output) {
+    ++scripted.calls;
+    if (scripted.status == 0) {
+        static_cast<float*>(output)[0] = scripted.answer;
+    }
+    return scripted.status;
+}
+}  // namespace xepo
+
+namespace {
+
+std::unique_ptr<xepo::AeEngine> makeEngine() {
+    auto e = std::make_unique<xepo::AeEngine>();
+    e->enResult = std::make_unique<float[]>(xepo::kEntranceOutputs);
+    e->lastEnResult = std::make_unique<float[]>(xepo::kEntranceOutputs);
+    e->smoothInput = std::make_unique<float[]>(xepo::kSmoothInputs);
+    e->smoothResult = std::make_unique<float[]>(1);
+    e->segMap = std::make_unique<uint8_t[]>(xepo::kSegMapBytes);
+    e->lastSegMap = std::make_unique<uint8_t[]>(xepo::kSegMapBytes);
+    return e;
+}
+
+// The worked values first, then the band edges (150, 210, 400) and each rule's
+// bounds. NaN fails every comparison and lands on the neutral 18.
+TEST(ScoreMapping, FramePath) {
+    struct Case {
+        float score;
+        int32_t runs;
+        float lux, expected;
+    } cases[] = {
+        {30, 10, 300, 28}, {24, 10, 300, 20},   {15.5f, 3, 300, 15.5f}, {15.5f, 6, 300, 18},
+        {13, 10, 180, 13}, {12, 10, 180, 11},   {50, 10, 180, 44},      {30, 10, 400, 18},
+        {30, 10, 150, 18}, {5, 10, 150.5f, 11}, {11.5f, 10, 210, 11},   {11.5f, 10, 210.01f, 11.5f},
+        {15, 10, 180, 15}, {15.5f, 3, 180, 18}, {21.9f, 10, 180, 18},   {22, 10, 180, 18},
+        {27, 10, 180, 25}, {45, 10, 180, 43},   {11, 10, 300, 11},      {15.99f, 5, 300, 15.99f},
+        {16, 3, 300, 18},  {22, 10, 300, 18},   {46, 10, 399.9f, 44},   {NAN, 10, 300, 18}};
+    for (const Case& c : cases) {
+        EXPECT_FLOAT_EQ(xepo::getSmoothScore(c.score, c.runs, c.lux), c.expected)
+            << c.score << " " << c.runs << " " << c.lux;
+    }
+}
+
+// The image-file entry's mapping: capped at 36 in the mid band, keeping scores
+// up to 13 in the dark band.
+TEST(ScoreMapping, ImageEntry) {
+    struct Case {
+        float score, lux, expected;
+    } cases[] = {{40, 180, 36},         {13, 180, 18},       {13, 300, 13},       {14, 300, 18},
+                 {31.25f, 300, 29.25f}, {12.5f, 180, 18},    {30, 150, 18},       {30, 400, 18},
+                 {12, 180, 11},         {26.5f, 180, 22.5f}, {37.9f, 180, 35.9f}, {60, 210, 36},
+                 {11, 300, 11},         {13.1f, 300, 18},    {45, 300, 43},       {60, 210.01f, 44},
+                 {NAN, 180, 18}};
+    for (const Case& c : cases) {
+        EXPECT_FLOAT_EQ(xepo::getSmoothScoreGT(c.score, c.lux), c.expected)
+            << c.score << " " << c.lux;
+    }
+}
+
+// The model runs only when the scene moved (class 0, similarity below 0.98 in
+// double precision, five model runs), the score is away from neutral (below 17
+// or above 19), a lux is reported and it changed by 1.0 or more from 300. Its
+// answer, clamped to 11..44, wins only when it moves the score the same way as
+// the lux. A failed run leaves the previous answer (30) in place.
+TEST(SmoothModel, ConditionsAndArbitration) {
+    struct Case {
+        const char* name;
+        float answer, lux, candidate, expected;
+        int32_t cls = 0;
+        float similarity = 0.5f, thisScore = 25;
+        int32_t runs = 5, status = 0;
+    } cases[] = {
+        {"lux falls, model above", 25, 290, 20, 25},
+        {"lux falls, model below", 15, 290, 20, 20},
+        {"answer clamped to 44", 60, 290, 20, 44},
+        {"equal to the clamped answer", 60, 290, 44, 44},
+        {"lux rises, model below", 15, 310, 20, 15},
+        {"lux rises, model above", 25, 310, 20, 20},
+        {"failed run", 25, 290, 20, 30, 0, 0.5f, 25, 5, -1},
+        {"steady scene", 25, 290, 20, 20, 1},
+        {"lux moving class", 25, 290, 20, 20, -1},
+        {"similarity 0.98", 25, 290, 20, 20, 0, 0.98f},
+        {"similarity 0.979", 25, 290, 20, 25, 0, 0.979f},
+        {"four model runs", 25, 290, 20, 20, 0, 0.5f, 25, 4},
+        {"score 17", 25, 290, 20, 20, 0, 0.5f, 17},
+        {"score 18", 25, 290, 20, 20, 0, 0.5f, 18},
+        {"score 19", 25, 290, 20, 20, 0, 0.5f, 19},
+        {"score 16.99", 25, 290, 20, 25, 0, 0.5f, 16.99f},
+        {"score 19.01", 25, 290, 20, 25, 0, 0.5f, 19.01f},
+        {"lux not reported", 25, 0, 20, 20},
+        {"lux change 0.5", 25, 299.5f, 20, 20},
+        {"lux change exactly 1", 25, 299, 20, 25},
+    };
+    for (const Case& c : cases) {
+        scripted = ScriptedModel{c.status, c.answer};
+        auto e = makeEngine();
+        e->isStable = c.cls;
+        e->modelRunCount = c.runs;
+        e->lastAecLux = 300.0f;
+        e->lastAeScore = 21.0f;
+        e->smoothResult[0] = 30.0f;
+        const float out =
+            xepo::applySmoothModel(e.get(), c.candidate, c.thisScore, c.lux, c.similarity);
+        EXPECT_FLOAT_EQ(out, c.expected) << c.name;
+        if (scripted.calls == 1) {
+            EXPECT_EQ(std::vector<float>(e->smoothInput.get(), e->smoothInput.get() + 3),
+                      (std::vector<float>{300.0f, 21.0f, c.lux}));
+        }
+    }
+}
+
+// The result (near-neutral 16..20 exclusive snaps to 18; a light-region
+// answer is 18 with 0.92; a hold repeats lastAeScore and keeps the state),
+// the entrance confidence (0.9 from [1] >= 0.73, 0.82 from [2] >= 0.8, else
+// 0.8) taken from lastEnResult while this_result is above 1.1, and the state
+// a model score (lsResult 0) ends.
+TEST(ResultOutput, Table) {
+    struct Case {
+        int32_t ls, hold;
+        float finalScore, thisResult, en1, en2, result, confidence;
+    } cases[] = {{0, 0, 17.5f, 0.5f, 0.9f, 0, 18, 0.9f},   {0, 0, 16, 0.5f, 0.9f, 0, 16, 0.9f},
+                 {0, 0, 20, 0.5f, 0.9f, 0, 20, 0.9f},      {0, 0, 16.01f, 0.5f, 0.9f, 0, 18, 0.9f},
+                 {0, 0, 19.99f, 0.5f, 0.9f, 0, 18, 0.9f},  {1, 0, 30, 0.5f, 0.9f, 0, 18, 0.92f},
+                 {2, 0, 30, 0.5f, 0.9f, 0, 18, 0.9f},      {0, 1, 30, 0.5f, 0.9f, 0, 26.5f, 0.9f},
+                 {0, 2, 30, 0.5f, 0.9f, 0, 30, 0.9f},      {0, 0, 25, 0.5f, 0.73f, 0, 25, 0.9f},
+                 {0, 0, 25, 0.5f, 0.72f, 0.8f, 25, 0.82f}, {0, 0, 25, 0.5f, 0.72f, 0.79f, 25, 0.8f},
+                 {0, 0, 25, 1.2f, 0.9f, 0, 25, 0.8f},      {0, 0, 25, 1.1f, 0.9f, 0, 25, 0.8f},
+                 {0, 0, 25, 1.09f, 0.9f, 0, 25, 0.9f}};
+    for (const Case& c : cases) {
+        auto e = makeEngine();
+        e->enResult[1] = c.en1;
+        e->enResult[2] = c.en2;
+        e->lastEnResult[1] = e->lastEnResult[2] = 0.1f;  // gives 0.8
+        e->lastAeScore = 26.5f;
+        e->lastAeThisScore = 24.0f;
+        e->lastIsSegResult = 1;
+        e->segMap[3] = 255;
+        e->lastSegMap[9] = 255;
+        std::vector<uint8_t> data(xepo::kSegMapBytes, 7);
+        XEPOSegMap map{-1, -1, -1, data.data()};
+        _XEPO_RES_ res{-1, -1, &map};
+        xepo::writeResultToOutput(e.get(), &res, c.ls, c.hold, c.finalScore, 23.0f, 22.0f,
+                                  c.thisResult);
+        EXPECT_FLOAT_EQ(res.result, c.result) << c.ls << " " << c.hold << " " << c.finalScore;
+        EXPECT_FLOAT_EQ(res.confidence, c.confidence)
+            << c.en1 << " " << c.en2 << " " << c.thisResult;
+        EXPECT_FLOAT_EQ(e->lastAeScore, c.hold == 1 ? 26.5f : c.result);
+        EXPECT_FLOAT_EQ(e->lastAeThisScore, c.hold == 1 ? 24.0f : 23.0f);
+        EXPECT_EQ(e->lastIsSegResult, c.ls == 0 ? 0 : 1);
+        // A model score leaves this frame's map as the last one.
+        EXPECT_EQ(std::vector<int>({e->lastSegMap[3], e->lastSegMap[9]}),
+                  (c.ls == 0 ? std::vector<int>{255, 0} : std::vector<int>{0, 255}));
+        EXPECT_EQ(std::vector<int32_t>({map.type, map.width, map.height}),
+                  (std::vector<int32_t>{9, 64, 48}));
+        EXPECT_EQ(std::memcmp(data.data(), e->segMap.get(), xepo::kSegMapBytes), 0);
+    }
+}
+
+// Without map data only the map description is written; without a map record
+// the result is still written and the gap logged.
+TEST(ResultOutput, MissingMapDataOrRecord) {
+    auto e = makeEngine();
+    XEPOSegMap map{-1, -1, -1, nullptr};
+    _XEPO_RES_ res{-1, -1, &map};
+    xepo::writeResultToOutput(e.get(), &res, 0, 0, 25, 25, 25, 0.5f);
+    EXPECT_EQ(map.type, 9);
+    EXPECT_EQ(map.width, 64);
+    EXPECT_FLOAT_EQ(res.result, 25.0f);
+    res = {-1, -1, nullptr};
+    LogCapture log;
+    xepo::writeResultToOutput(e.get(), &res, 0, 0, 25, 25, 25, 0.5f);
+    EXPECT_FLOAT_EQ(res.result, 25.0f);
+    EXPECT_FLOAT_EQ(res.confidence, 0.8f);
+    EXPECT_TRUE(log.contains("segMap record is null"));
+}
+
+}  // namespace
