@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the main job on the bundled models and samples.
+# Sets up, builds and runs the main job: makes a session from a bundled sample
+# photograph, replays it through the engine, prints the summary and plots it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)"
-build/host/bin/xepo image samples/*.jpg
+
+xepo=build/host/bin/xepo
+session=build/demo-session
+# 120 frames (4 s at 30 Hz) panning over the launch pad and back, a zoom to 2x
+# and back in the middle rest, and a still capture near the end.
+"$xepo" synth samples/rocket.jpg --out "$session" --frames 120 --motion pan \
+    --zoom-at 58 --zoom-at 72 --capture-at 115
+"$xepo" replay "$session" --csv "$session/replay.csv" --jsonl "$session/replay.jsonl"
+/usr/bin/python3 tools/plot_session.py "$session/replay.jsonl" --out "$session/plot.png"
+echo "per-frame results: $session/replay.csv, $session/replay.jsonl; plot: $session/plot.png"

@@ -10,5 +10,7 @@ void setCommandExitCode(int code);
 
 void registerVersionCommand(CLI::App& app);
 void registerImageCommand(CLI::App& app);
+void registerSynthCommand(CLI::App& app);
+void registerReplayCommand(CLI::App& app);
 
 #endif  // XEPO_TOOL_COMMANDS_H

@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     registerVersionCommand(app);
     registerImageCommand(app);
+    registerSynthCommand(app);
+    registerReplayCommand(app);
     CLI11_PARSE(app, argc, argv);
     return commandExitCode();
 }
