@@ -1,0 +1,239 @@
+// The engine's labelling chain (getConnectivityArea: label, remove specks under
+// 5 pixels, update) on hand-drawn masks, the library's argument checks, and the
+// light-region boxes and their transforms onto the host grid.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "cpp/img_process/light_region_boxes.h"
+#include "imgproc/kal_labeling/connectivity.h"
+#include "label_images.h"
+#include "log_capture.h"
+
+namespace {
+
+using xepo::Box;
+using Rows = std::vector<std::string>;
+using Values = std::vector<int32_t>;
+
+Values values(const Box& b) {
+    return {b.x0, b.y0, b.x1, b.y1};
+}
+Values values(const xepo::RectSpan& s) {
+    return {int32_t(s.left), int32_t(s.right), int32_t(s.score), int32_t(s.height)};
+}
+
+// Guards speck removal (4 pixels go, 5 stay, also at the border), that labels
+// are not renumbered after a removal, that corner-touching pixels are one
+// region, and that a successful labelling is quiet.
+TEST(ConnectivityArea, RemovesSpecksAndJoinsCorners) {
+    struct Case {
+        Rows mask;  // drawn at the top left of a 56 x 56 mask
+        std::vector<uint16_t> list;
+        Rows labels;  // expected top left of the label image; 0 elsewhere
+    };
+    const Case cases[] = {
+        {{"......", ".##...", ".##..."}, {0}, {"......", "......", "......"}},
+        {{"#...", "###."}, {0}, {"....", "...."}},
+        {{"..#...", ".###..", "..#..."}, {0, 1}, {"..1...", ".111..", "..1..."}},
+        {{"##......", "........", "...#####"}, {0, 2}, {"........", "........", "...22222"}},
+        {{"##....", "##....", "..##..", "..##.."},
+         {0, 1},
+         {"11....", "11....", "..11..", "..11.."}},
+        {{"....#", "...#.", "..#..", ".#...", "#...."},
+         {0, 1},
+         {"....1", "...1.", "..1..", ".1...", "1...."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.mask));
+        OwnedImage mask(56, 56, kQiraFormatGray8, c.mask);
+        OwnedImage labels(56, 56, kQiraFormatGray16);
+        OwnedImage expected(56, 56, kQiraFormatGray16, c.labels);
+        std::vector<uint16_t> list;
+        LogCapture log;
+        testing::internal::CaptureStdout();
+        xepo::getConnectivityArea(mask.image, labels.image, list);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_TRUE(log.lines().empty());
+        EXPECT_EQ(list, c.list);
+        for (int32_t y = 0; y < 56; ++y) {
+            for (int32_t x = 0; x < 56; ++x) {
+                ASSERT_EQ(labels.label(x, y), expected.label(x, y)) << x << "," << y;
+            }
+        }
+    }
+}
+
+// Guards the all-dark and all-light masks and the boxes of the one region.
+TEST(ConnectivityArea, UniformMasksAndTheirBoxes) {
+    for (const bool light : {false, true}) {
+        OwnedImage mask(56, 56, kQiraFormatGray8, Rows(56, std::string(56, light ? '#' : '.')));
+        OwnedImage labels(56, 56, kQiraFormatGray16);
+        std::vector<uint16_t> list;
+        xepo::getConnectivityArea(mask.image, labels.image, list);
+        EXPECT_EQ(list, light ? std::vector<uint16_t>{1} : std::vector<uint16_t>{0});
+        std::vector<Box> outer, inner;
+        xepo::getLightRegionBoxes(labels.image, list, outer, inner);
+        ASSERT_EQ(inner.size(), light ? 1u : 0u);
+        ASSERT_EQ(outer.size(), inner.size());
+        if (light) {
+            EXPECT_EQ(values(inner[0]), (Values{0, 0, 56, 55}));
+            EXPECT_EQ(values(outer[0]), (Values{0, 0, 56, 56}));
+        }
+    }
+}
+
+// Guards that a failed labelling logs its step and leaves the list as it was.
+TEST(ConnectivityArea, FailureLeavesTheList) {
+    OwnedImage mask(56, 56, kQiraFormatGray8);
+    OwnedImage labels(56, 56, kQiraFormatGray8);  // not a label image
+    std::vector<uint16_t> list{7, 9};
+    LogCapture log;
+    testing::internal::CaptureStdout();
+    xepo::getConnectivityArea(mask.image, labels.image, list);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(list, (std::vector<uint16_t>{7, 9}));
+    EXPECT_EQ(log.count(" run qiraConnectivityFindLabelAndRect fail !"), 1);
+}
+
+// Runs `call` and checks its status and, for a failure, the library's one
+// "<file> <line> ret=<status>" line under LOG_DBG at error priority, printed
+// to standard output as well.
+void expectStatus(const std::function<int32_t()>& call, int32_t expected) {
+    LogCapture log;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(call(), expected);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::vector<LoggedLine> lines = log.lines();
+    ASSERT_EQ(lines.size(), expected == kQiraOk ? 0u : 1u) << out;
+    if (expected != kQiraOk) {
+        EXPECT_TRUE(std::regex_match(
+            out, std::regex("[a-z_]+\\.cpp [0-9]+ ret=" + std::to_string(expected) + "\n")))
+            << out;
+        EXPECT_EQ(lines[0].tag, "LOG_DBG");
+        EXPECT_EQ(lines[0].priority, 6);
+        EXPECT_EQ(lines[0].message + (lines[0].message.back() == '\n' ? "" : "\n"), out);
+    }
+}
+
+// One labelling call of an 8 x 6 mask; each row of the table below changes it.
+struct Call {
+    qiraImage src, dst;
+    int32_t connectivity = 8, mode = 0;
+    bool withSrc = true, withContext = true;
+};
+
+int32_t labelAfter(void (*change)(Call&)) {
+    OwnedImage mask(8, 6, kQiraFormatGray8, {"##......", "#.......", "....##.."});
+    OwnedImage labels(8, 6, kQiraFormatGray16);
+    Call c{mask.image, labels.image};
+    change(c);
+    ConnectivityContext* context = qiraConnectivityInit();
+    const int32_t status =
+        qiraConnectivityFindLabelAndRect(c.withSrc ? &c.src : nullptr, &c.dst, c.connectivity,
+                                         c.mode, c.withContext ? context : nullptr, nullptr);
+    qiraConnectivityRelease(context);
+    return status;
+}
+
+// Guards the library's status codes and status line for each bad argument.
+TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
+    const std::pair<void (*)(Call&), int32_t> cases[] = {
+        {[](Call&) {}, kQiraOk},
+        {[](Call& c) { c.withSrc = false; }, kQiraInvalidArgument},
+        {[](Call& c) { c.src.data[0] = nullptr; }, kQiraInvalidArgument},
+        {[](Call& c) { c.withContext = false; }, kQiraInvalidArgument},
+        {[](Call& c) { c.src.width = 0; }, kQiraInvalidArgument},
+        {[](Call& c) { c.src.width = c.src.stride[0] = 32761; }, kQiraInvalidArgument},
+        {[](Call& c) { c.src.width = 7; }, kQiraInvalidArgument},
+        {[](Call& c) { c.dst.height = 5; }, kQiraInvalidArgument},
+        {[](Call& c) { c.dst.stride[0] = 15; }, kQiraInvalidArgument},
+        {[](Call& c) { c.connectivity = 6; }, kQiraUnsupported},
+        {[](Call& c) { c.mode = 1; }, kQiraUnsupported},
+        {[](Call& c) { c.src.format = kQiraFormatGray16, c.src.stride[0] = 16; }, kQiraUnsupported},
+        {[](Call& c) { c.dst.format = kQiraFormatGray8; }, kQiraUnsupported},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        expectStatus([&] { return labelAfter(cases[i].first); }, cases[i].second);
+    }
+    // The other entry points: nothing labelled yet, and null records.
+    ConnectivityContext* context = qiraConnectivityInit();
+    OwnedImage labels(8, 6, kQiraFormatGray16);
+    expectStatus([&] { return qiraConnectivityDeleteSmallRegion(context, 5, 1); },
+                 kQiraInvalidArgument);
+    expectStatus([&] { return qiraConnectivityUpdateLabels(&labels.image, context, nullptr); },
+                 kQiraInvalidArgument);
+    expectStatus([] { return qiraConnectivityRelease(nullptr); }, kQiraInvalidArgument);
+    expectStatus([] { return qiraImageRelease(nullptr); }, kQiraInvalidArgument);
+    qiraConnectivityRelease(context);
+}
+
+// Guards the inner and outer spans of column heights (score h * (width + 2),
+// inner stops at lower columns, first of equal scores wins) and the boxes of
+// one label among others.
+TEST(LightRegionBoxes, SpansAndLabelBoxes) {
+    const std::tuple<std::vector<float>, Values, Values> spans[] = {
+        {{3}, {0, 1, 9, 3}, {0, 1, 9, 3}},        {{1, 2, 3}, {2, 3, 9, 3}, {0, 3, 15, 3}},
+        {{1, 3, 1}, {1, 2, 9, 3}, {0, 3, 15, 3}}, {{1, 1, 0, 1, 1}, {0, 2, 4, 1}, {0, 2, 4, 1}},
+        {{0, 0, 0}, {0, 3, 0, 0}, {0, 1, 0, 0}},
+    };
+    for (const auto& [heights, inner, outer] : spans) {
+        SCOPED_TRACE(testing::PrintToString(heights));
+        const xepo::RectSpan in = xepo::maxInnerRect(heights), out = xepo::maxOuterRect(heights);
+        EXPECT_EQ(values(in), inner);
+        EXPECT_EQ(values(out), outer);
+    }
+    // Inner scores of rows 0-2 are 4, 8, 12; the outer box is widened 3 cells
+    // beyond the inner one, clipped to the image; other labels do not count.
+    OwnedImage labels(6, 4, kQiraFormatGray16, {"211...", ".1111.", ".1111.", "....22"});
+    Box inner{}, outer{};
+    xepo::getLabelBoxes(labels.image, 1, inner, outer);
+    EXPECT_EQ(values(inner), (Values{1, 0, 3, 2}));
+    EXPECT_EQ(values(outer), (Values{0, 0, 6, 4}));
+}
+
+// Guards the rotation back onto the frame (quarter turns only, 90 on the
+// width, 270 on the height, far edges held to the last cell) and the
+// truncating scale to the 64 x 48 host grid.
+TEST(LightRegionBoxes, RotateBackAndScale) {
+    const std::tuple<int32_t, Box, int32_t, int32_t, Values> rotations[] = {
+        {0, {10, 20, 30, 40}, 56, 56, {10, 20, 30, 40}},
+        {450, {10, 20, 30, 40}, 56, 56, {10, 20, 30, 40}},
+        {-90, {10, 20, 30, 40}, 56, 56, {10, 20, 30, 40}},
+        {90, {10, 20, 30, 40}, 64, 48, {20, 34, 40, 54}},
+        {180, {10, 20, 30, 40}, 64, 48, {34, 8, 54, 28}},
+        {270, {10, 20, 30, 40}, 64, 48, {8, 10, 28, 30}},
+        {90, {0, 0, 56, 56}, 56, 56, {0, 0, 56, 55}},
+        {180, {0, 0, 56, 56}, 56, 56, {0, 0, 55, 55}},
+        {270, {0, 0, 56, 56}, 56, 56, {0, 0, 55, 56}},
+    };
+    for (const auto& [rotation, box, w, h, expected] : rotations) {
+        EXPECT_EQ(values(xepo::rotateBoxBack(box, rotation, w, h)), expected) << rotation;
+    }
+    // 48/56 and 64/56 in single precision lie a little above 6/7 and 8/7.
+    const std::pair<Box, Values> scales[] = {
+        {{0, 0, 56, 56}, {0, 0, 64, 48}},
+        {{7, 7, 49, 49}, {8, 6, 56, 42}},
+        {{6, 6, 55, 55}, {6, 5, 62, 47}},
+        {{-7, -1, 1, 13}, {-8, 0, 1, 11}},
+    };
+    for (auto [box, expected] : scales) {
+        xepo::scaleBox(box, 48.0f / 56.0f, 64.0f / 56.0f);
+        EXPECT_EQ(values(box), expected);
+    }
+    // Out of range saturates; not a number gives 0.
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    Box huge{kMax, -kMax, 3, 3};
+    xepo::scaleBox(huge, std::numeric_limits<float>::quiet_NaN(), 2.0f);
+    EXPECT_EQ(values(huge), (Values{kMax, 0, 6, 0}));
+}
+
+}  // namespace
