@@ -183,11 +183,4 @@ TEST(HandleNotStableNotCameraFirst, KeepsDampsOrNeutralises) {
     }
 }
 
-TEST(EntranceConfidenceThreshold, LowerForTheFirstFiveRuns) {
-    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(1), 0.71f);
-    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(5), 0.71f);
-    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(6), 0.73f);
-    EXPECT_FLOAT_EQ(xepo::entranceConfidenceThreshold(1000), 0.73f);
-}
-
 }  // namespace
