@@ -144,7 +144,12 @@ SessionFrame parseFrame(const Place& place, const Json& line) {
         fail(place, "field \"frame\" must be a non-empty file name");
     }
     frame.frameFile = file.get<std::string>();
-    if (fs::path(frame.frameFile).is_absolute()) {
+    // Frame files live inside the session directory: no absolute path, no "..".
+    const fs::path framePath(frame.frameFile);
+    const bool leavesSession =
+        framePath.is_absolute() || std::any_of(framePath.begin(), framePath.end(),
+                                               [](const fs::path& part) { return part == ".."; });
+    if (leavesSession) {
         fail(place, "frame file " + frame.frameFile + " must be relative to the session directory");
     }
     frame.width = readInt(place, line, "width");
