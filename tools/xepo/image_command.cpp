@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "engine_handle.h"
 #include "engine_log.h"
 #include "light_map_png.h"
 #include "xepo.h"
@@ -52,55 +53,6 @@ struct StbImageDeleter {
     void operator()(uint8_t* pixels) const { stbi_image_free(pixels); }
 };
 using DecodedPixels = std::unique_ptr<uint8_t, StbImageDeleter>;
-
-// The engine's parameter handle and instance, released in reverse order.
-class EngineSession {
-  public:
-    EngineSession() = default;
-    EngineSession(const EngineSession&) = delete;
-    EngineSession& operator=(const EngineSession&) = delete;
-    ~EngineSession() {
-        if (engine != nullptr) {
-            releaseAeEngine(&engine);
-        }
-        if (handle != nullptr) {
-            releaseParamHandle(&handle);
-        }
-    }
-
-    // Creates the engine from the four model files of `dir`. False with a
-    // message when the directory or its models cannot be loaded.
-    bool open(std::string dir, std::string& error) {
-        if (!std::filesystem::is_directory(dir)) {
-            error = "model directory " + dir + " does not exist";
-            return false;
-        }
-        // The engine appends each file name to the value as it stands.
-        if (dir.back() != '/') {
-            dir += '/';
-        }
-        handle = CreateParamHandle();
-        if (handle == nullptr) {
-            error = "cannot create the parameter handle";
-            return false;
-        }
-        for (int key : {kAeKeyAlbedo, kAeKeyEntrance, kAeKeyLightSeg, kAeKeySmooth}) {
-            AeSetParam(handle, key, dir.c_str());
-        }
-        engine = initAeEngine(handle);
-        if (engine == nullptr) {
-            error = "cannot load the models in " + dir + " (the engine could not be created)";
-            return false;
-        }
-        return true;
-    }
-
-    void* get() const { return engine; }
-
-  private:
-    void* handle = nullptr;
-    void* engine = nullptr;
-};
 
 // Where the map picture of `file` goes: the path itself for a single file,
 // else the path with the file's stem added ("map.png" -> "map_rocket.png").
@@ -219,13 +171,9 @@ bool runImageFile(const ImageOptions& options, void* engine, const std::string& 
     return true;
 }
 
-// The engine logs the end of its release at error priority although nothing
-// failed; the tool shows that line only with --verbose.
-constexpr const char* kReleaseNotice = "release AeEngine completed";
-
 void showEngineLog(bool verbose) {
     captureEngineLog(verbose, [verbose](const char* tag, int, const char* message) {
-        if (!verbose && std::strstr(message, kReleaseNotice) != nullptr) {
+        if (!verbose && std::strstr(message, kEngineReleaseNotice) != nullptr) {
             return;
         }
         // Many engine messages end in their own newline.
@@ -243,7 +191,7 @@ int runImageCommand(const ImageOptions& options) {
                      kMapControl);
         return kExitUsage;
     }
-    EngineSession session;
+    EngineHandle session;
     if (options.control != kNeutralControl) {
         std::string error;
         if (!session.open(options.modelDir, error)) {

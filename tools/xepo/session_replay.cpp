@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine_handle.h"
 #include "engine_log.h"
 #include "session_format.h"
 #include "session_results.h"
@@ -30,57 +31,6 @@ constexpr int kProgressWidth = 40;
 // Gap assumed between passes when a session's first block has a single sample
 // (one frame at 30 Hz).
 constexpr uint64_t kDefaultPassGapNs = 33333333;
-
-// The engine logs the end of its release at error priority although nothing
-// failed; it is shown only with --verbose.
-constexpr const char* kReleaseNotice = "release AeEngine completed";
-
-// Parameter handle and engine, released in reverse order.
-class Engine {
-  public:
-    Engine() = default;
-    Engine(const Engine&) = delete;
-    Engine& operator=(const Engine&) = delete;
-    ~Engine() {
-        if (engine_ != nullptr) {
-            releaseAeEngine(&engine_);
-        }
-        if (handle_ != nullptr) {
-            releaseParamHandle(&handle_);
-        }
-    }
-
-    bool open(std::string dir, std::string& error) {
-        if (!std::filesystem::is_directory(dir)) {
-            error = "model directory " + dir + " does not exist";
-            return false;
-        }
-        // The engine appends each file name to the value as it stands.
-        if (dir.back() != '/') {
-            dir += '/';
-        }
-        handle_ = CreateParamHandle();
-        if (handle_ == nullptr) {
-            error = "cannot create the parameter handle";
-            return false;
-        }
-        for (int key : {kAeKeyEntrance, kAeKeyAlbedo, kAeKeyLightSeg, kAeKeySmooth}) {
-            AeSetParam(handle_, key, dir.c_str());
-        }
-        engine_ = initAeEngine(handle_);
-        if (engine_ == nullptr) {
-            error = "cannot load the models in " + dir + " (the engine could not be created)";
-            return false;
-        }
-        return true;
-    }
-
-    void* get() const { return engine_; }
-
-  private:
-    void* handle_ = nullptr;
-    void* engine_ = nullptr;
-};
 
 // An output file opened for writing, closed with a check.
 class OutputFile {
@@ -186,7 +136,7 @@ void captureLines(RouteTracker& tracker, bool verbose) {
     captureEngineLog(true, [&tracker, verbose](const char* tag, int priority, const char* message) {
         tracker.observe(message);
         const bool shown = verbose || (priority >= ANDROID_LOG_ERROR &&
-                                       std::strstr(message, kReleaseNotice) == nullptr);
+                                       std::strstr(message, kEngineReleaseNotice) == nullptr);
         if (shown) {
             // Many engine messages end in their own newline.
             const size_t length = std::strlen(message);
@@ -291,7 +241,7 @@ bool replaySession(const ReplayOptions& options, ReplaySummary& summary, std::st
     captureLines(tracker, options.verbose);
     bool ok = false;
     {
-        Engine engine;
+        EngineHandle engine;
         ok = engine.open(options.modelDir, error) &&
              runFrames(options, session, engine.get(), tracker, csv, jsonl, summary, error);
     }
