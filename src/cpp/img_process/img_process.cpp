@@ -58,6 +58,20 @@ int32_t copyPixels(const void* src, void* dst, int32_t width, int32_t height, in
     return 0;
 }
 
+// Runs one operator; on failure logs "<what> failed <code>" in the caller's
+// name and gives kStatusOperatorFailed.
+int32_t runOperator(int64_t handle, int32_t operatorId, TavkitParams& params, const char* what,
+                    const char* function, int line) {
+    const int ret = runTavkit(handle, operatorId, &params);
+    if (ret != 0) {
+        logLine(LogPriority::Error, __FILE__, line, function, "%s failed %d", what, ret);
+        return kStatusOperatorFailed;
+    }
+    return 0;
+}
+#define XEPO_RUN_OPERATOR(handle, operatorId, params, what) \
+    runOperator((handle), (operatorId), (params), (what), __func__, __LINE__)
+
 }  // namespace
 
 int32_t resizeBilinear(int64_t handle, const void* src, void* dst, int32_t srcWidth,
@@ -66,12 +80,7 @@ int32_t resizeBilinear(int64_t handle, const void* src, void* dst, int32_t srcWi
     TavkitParams params = freshParams();
     describe(params.src, srcFormat, srcType, srcWidth, srcHeight, src);
     describe(params.dst, dstFormat, dstType, dstWidth, dstHeight, dst);
-    const int ret = runTavkit(handle, kTavkitResizeBilinear, &params);
-    if (ret != 0) {
-        XEPO_LOGE("XEPO Tavkit_ResizeBilinear failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitResizeBilinear, params, "XEPO Tavkit_ResizeBilinear");
 }
 
 int32_t yuvResizeBilinear(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, void* dst,
@@ -84,12 +93,7 @@ int32_t yuvResizeBilinear(int64_t handle, const uint8_t* yPlane, const uint8_t* 
     params.src.planeHeight = static_cast<uint32_t>(planeHeight);
     params.src.plane1 = const_cast<uint8_t*>(uvPlane);
     describe(params.dst, dstFormat, dstType, dstWidth, dstHeight, dst);
-    const int ret = runTavkit(handle, kTavkitResizeBilinear, &params);
-    if (ret != 0) {
-        XEPO_LOGE("XEPO Tavkit_ResizeBilinear failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitResizeBilinear, params, "XEPO Tavkit_ResizeBilinear");
 }
 
 int32_t normalization(int64_t handle, const void* src, void* dst, int32_t width, int32_t height,
@@ -103,12 +107,7 @@ int32_t normalization(int64_t handle, const void* src, void* dst, int32_t width,
     if (format == kTavkitFormatRgb && dstType == kTavkitTypeF32) {
         params.normFlag = 0;
     }
-    const int ret = runTavkit(handle, kTavkitNormalization, &params);
-    if (ret != 0) {
-        XEPO_LOGE("Tavkit_Normalization failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitNormalization, params, "Tavkit_Normalization");
 }
 
 int32_t rectCut(int64_t handle, const void* src, void* dst, int32_t srcWidth, int32_t srcHeight,
@@ -121,12 +120,7 @@ int32_t rectCut(int64_t handle, const void* src, void* dst, int32_t srcWidth, in
     params.cropBounds[1] = b1;
     params.cropBounds[2] = b2;
     params.cropBounds[3] = b3;
-    const int ret = runTavkit(handle, kTavkitRectCut, &params);
-    if (ret != 0) {
-        XEPO_LOGE("Tavkit_RectCut failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitRectCut, params, "Tavkit_RectCut");
 }
 
 int32_t flip(int64_t handle, const void* src, void* dst, int32_t width, int32_t height,
@@ -135,24 +129,14 @@ int32_t flip(int64_t handle, const void* src, void* dst, int32_t width, int32_t 
     describe(params.src, format, type, width, height, src);
     describe(params.dst, format, type, width, height, dst);
     params.code = code;
-    const int ret = runTavkit(handle, kTavkitFlip, &params);
-    if (ret != 0) {
-        XEPO_LOGE("Tavkit_Flip failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitFlip, params, "Tavkit_Flip");
 }
 
 int32_t RGBtoGray(int64_t handle, const uint8_t* src, int32_t width, int32_t height, uint8_t* dst) {
     TavkitParams params = freshParams();
     describe(params.src, kTavkitFormatRgb, kTavkitTypeU8, width, height, src);
     describe(params.dst, kTavkitFormatGray, kTavkitTypeU8, width, height, dst);
-    const int ret = runTavkit(handle, kTavkitColorToGray, &params);
-    if (ret != 0) {
-        XEPO_LOGE("XEPO Tavkit_ColortoGray failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitColorToGray, params, "XEPO Tavkit_ColortoGray");
 }
 
 int32_t calcHist(int64_t handle, int32_t width, int32_t height, const uint8_t* src, int32_t* hist) {
@@ -163,12 +147,7 @@ int32_t calcHist(int64_t handle, int32_t width, int32_t height, const uint8_t* s
     for (uint32_t& bins : params.histBins) {
         bins = kHistBinsPerChannel;
     }
-    const int ret = runTavkit(handle, kTavkitCalcHist, &params);
-    if (ret != 0) {
-        XEPO_LOGE("XEPO Tavkit_CalcHist failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitCalcHist, params, "XEPO Tavkit_CalcHist");
 }
 
 int32_t guassianFilter(int64_t handle, const void* src, void* dst, int32_t width, int32_t height,
@@ -177,12 +156,7 @@ int32_t guassianFilter(int64_t handle, const void* src, void* dst, int32_t width
     describe(params.src, format, type, width, height, src);
     describe(params.dst, format, type, width, height, dst);
     params.gaussianKernel = kernel;
-    const int ret = runTavkit(handle, kTavkitGaussianFilter, &params);
-    if (ret != 0) {
-        XEPO_LOGE("Tavkit_GaussianFilter failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitGaussianFilter, params, "Tavkit_GaussianFilter");
 }
 
 int32_t rotate(int64_t handle, const void* src, void* dst, uint32_t angle, int32_t width,
@@ -204,12 +178,7 @@ int32_t rotate(int64_t handle, const void* src, void* dst, uint32_t angle, int32
     describe(params.dst, format, type, swapsSides ? height : width, swapsSides ? width : height,
              dst);
     params.code = code;
-    const int ret = runTavkit(handle, kTavkitRotate, &params);
-    if (ret != 0) {
-        XEPO_LOGE("Tavkit_Rotate failed %d", ret);
-        return kStatusOperatorFailed;
-    }
-    return 0;
+    return XEPO_RUN_OPERATOR(handle, kTavkitRotate, params, "Tavkit_Rotate");
 }
 
 }  // namespace xepo
