@@ -13,7 +13,7 @@ NATIVE_PACKAGES=(
   cmake ninja-build g++ pkg-config clang-format file binutils
   # engine and platform stand-ins
   android-liblog-dev libyuv-dev libstb-dev
-  libopencv-dev libopencv-dnn-dev libonnx-dev libprotobuf-dev
+  libopencv-dev libopencv-dnn-dev libonnx-dev libprotobuf-dev protobuf-compiler
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # command-line tool

@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "deterministic_layers.h"
+
 namespace qdnn_host {
 namespace {
 
@@ -109,6 +111,7 @@ void quietOpenCvLogging() {
 }
 
 cv::dnn::Net buildNetwork(const CompiledModel& model) {
+    registerDeterministicLayers();
     cv::dnn::Net network = cv::dnn::readNetFromONNX(model.bytes.data(), model.bytes.size());
     network.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
     network.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);

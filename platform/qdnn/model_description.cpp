@@ -1,7 +1,7 @@
 #include "model_description.h"
 
-#include <onnx/checker.h>
-#include <onnx/onnx_pb.h>
+#include "format_check.h"
+#include "qdnn_onnx.pb.h"
 
 #include <climits>
 #include <set>
@@ -16,22 +16,22 @@ constexpr uint64_t kMaxTensorElements = uint64_t{1} << 31;
 // Bytes per element of the stored data types, 0 for types the runtime refuses.
 size_t elementBytes(int32_t dataType) {
     switch (dataType) {
-        case onnx::TensorProto::FLOAT:
-        case onnx::TensorProto::INT32:
-        case onnx::TensorProto::UINT32:
+        case qdnn_onnx::TensorProto::FLOAT:
+        case qdnn_onnx::TensorProto::INT32:
+        case qdnn_onnx::TensorProto::UINT32:
             return 4;
-        case onnx::TensorProto::UINT8:
-        case onnx::TensorProto::INT8:
-        case onnx::TensorProto::BOOL:
+        case qdnn_onnx::TensorProto::UINT8:
+        case qdnn_onnx::TensorProto::INT8:
+        case qdnn_onnx::TensorProto::BOOL:
             return 1;
-        case onnx::TensorProto::UINT16:
-        case onnx::TensorProto::INT16:
-        case onnx::TensorProto::FLOAT16:
-        case onnx::TensorProto::BFLOAT16:
+        case qdnn_onnx::TensorProto::UINT16:
+        case qdnn_onnx::TensorProto::INT16:
+        case qdnn_onnx::TensorProto::FLOAT16:
+        case qdnn_onnx::TensorProto::BFLOAT16:
             return 2;
-        case onnx::TensorProto::INT64:
-        case onnx::TensorProto::UINT64:
-        case onnx::TensorProto::DOUBLE:
+        case qdnn_onnx::TensorProto::INT64:
+        case qdnn_onnx::TensorProto::UINT64:
+        case qdnn_onnx::TensorProto::DOUBLE:
             return 8;
         default:
             return 0;
@@ -39,16 +39,16 @@ size_t elementBytes(int32_t dataType) {
 }
 
 // Number of values the typed (non-raw) field of the tensor holds.
-int typedValueCount(const onnx::TensorProto& tensor) {
+int typedValueCount(const qdnn_onnx::TensorProto& tensor) {
     switch (tensor.data_type()) {
-        case onnx::TensorProto::FLOAT:
+        case qdnn_onnx::TensorProto::FLOAT:
             return tensor.float_data_size();
-        case onnx::TensorProto::INT64:
+        case qdnn_onnx::TensorProto::INT64:
             return tensor.int64_data_size();
-        case onnx::TensorProto::DOUBLE:
+        case qdnn_onnx::TensorProto::DOUBLE:
             return tensor.double_data_size();
-        case onnx::TensorProto::UINT32:
-        case onnx::TensorProto::UINT64:
+        case qdnn_onnx::TensorProto::UINT32:
+        case qdnn_onnx::TensorProto::UINT64:
             return tensor.uint64_data_size();
         default:
             return tensor.int32_data_size();
@@ -57,9 +57,9 @@ int typedValueCount(const onnx::TensorProto& tensor) {
 
 // The stored bytes must match the dims exactly: OpenCV copies dims-many
 // elements out of whatever the file holds.
-bool checkTensorData(const onnx::TensorProto& tensor, std::string& reason) {
+bool checkTensorData(const qdnn_onnx::TensorProto& tensor, std::string& reason) {
     const std::string label = "tensor '" + tensor.name() + "'";
-    if (tensor.data_location() == onnx::TensorProto::EXTERNAL) {
+    if (tensor.data_location() == qdnn_onnx::TensorProto::EXTERNAL) {
         reason = label + " keeps its data outside the model file";
         return false;
     }
@@ -95,8 +95,8 @@ bool checkTensorData(const onnx::TensorProto& tensor, std::string& reason) {
     return true;
 }
 
-bool checkNodeTensors(const onnx::NodeProto& node, std::string& reason) {
-    for (const onnx::AttributeProto& attribute : node.attribute()) {
+bool checkNodeTensors(const qdnn_onnx::NodeProto& node, std::string& reason) {
+    for (const qdnn_onnx::AttributeProto& attribute : node.attribute()) {
         if (attribute.has_g() || attribute.graphs_size() > 0) {
             reason = "node '" + node.name() + "' holds a subgraph, which is not supported";
             return false;
@@ -107,7 +107,7 @@ bool checkNodeTensors(const onnx::NodeProto& node, std::string& reason) {
         }
         if (attribute.has_t() && !checkTensorData(attribute.t(), reason))
             return false;
-        for (const onnx::TensorProto& tensor : attribute.tensors()) {
+        for (const qdnn_onnx::TensorProto& tensor : attribute.tensors()) {
             if (!checkTensorData(tensor, reason))
                 return false;
         }
@@ -115,8 +115,8 @@ bool checkNodeTensors(const onnx::NodeProto& node, std::string& reason) {
     return true;
 }
 
-bool checkOpsets(const onnx::ModelProto& model, std::string& reason) {
-    for (const onnx::OperatorSetIdProto& opset : model.opset_import()) {
+bool checkOpsets(const qdnn_onnx::ModelProto& model, std::string& reason) {
+    for (const qdnn_onnx::OperatorSetIdProto& opset : model.opset_import()) {
         bool defaultDomain = opset.domain().empty() || opset.domain() == "ai.onnx";
         if (defaultDomain && opset.version() > kMaxOpsetVersion) {
             reason = "operator set " + std::to_string(opset.version()) + " is newer than " +
@@ -129,7 +129,7 @@ bool checkOpsets(const onnx::ModelProto& model, std::string& reason) {
 
 // Reads the element type and static dims of a graph input or output.
 // `dims` stays empty when the shape is not fully given.
-bool readValueInfo(const onnx::ValueInfoProto& info, bool isInput, DeclaredTensor& declared,
+bool readValueInfo(const qdnn_onnx::ValueInfoProto& info, bool isInput, DeclaredTensor& declared,
                    std::string& reason) {
     declared.name = info.name();
     const std::string label = (isInput ? "input '" : "output '") + info.name() + "'";
@@ -140,9 +140,9 @@ bool readValueInfo(const onnx::ValueInfoProto& info, bool isInput, DeclaredTenso
         }
         return true;
     }
-    const onnx::TypeProto::Tensor& type = info.type().tensor_type();
-    bool typeGiven = type.elem_type() != onnx::TensorProto::UNDEFINED;
-    if ((isInput || typeGiven) && type.elem_type() != onnx::TensorProto::FLOAT) {
+    const qdnn_onnx::TypeProto::Tensor& type = info.type().tensor_type();
+    bool typeGiven = type.elem_type() != qdnn_onnx::TensorProto::UNDEFINED;
+    if ((isInput || typeGiven) && type.elem_type() != qdnn_onnx::TensorProto::FLOAT) {
         reason = label + " is not float32";
         return false;
     }
@@ -160,7 +160,7 @@ bool readValueInfo(const onnx::ValueInfoProto& info, bool isInput, DeclaredTenso
     }
     std::vector<int64_t> dims;
     for (int i = 0; i < rank; ++i) {
-        const onnx::TensorShapeProto::Dimension& dim = type.shape().dim(i);
+        const qdnn_onnx::TensorShapeProto::Dimension& dim = type.shape().dim(i);
         if (dim.has_dim_value() && dim.dim_value() > 0 && dim.dim_value() <= INT32_MAX) {
             dims.push_back(dim.dim_value());
         } else if (isInput && i == 0 && !dim.has_dim_value()) {
@@ -176,6 +176,30 @@ bool readValueInfo(const onnx::ValueInfoProto& info, bool isInput, DeclaredTenso
     return true;
 }
 
+// Every node input must be a graph input, an initializer or the output of an
+// earlier node. The format's checker enforces this too, but not every build
+// has the checker.
+bool checkNodeInputsDefined(const qdnn_onnx::GraphProto& graph, std::string& reason) {
+    std::set<std::string> defined;
+    for (const qdnn_onnx::ValueInfoProto& input : graph.input())
+        defined.insert(input.name());
+    for (const qdnn_onnx::TensorProto& initializer : graph.initializer())
+        defined.insert(initializer.name());
+    for (const qdnn_onnx::NodeProto& node : graph.node()) {
+        for (const std::string& input : node.input()) {
+            // An empty name marks an optional input that is left out.
+            if (!input.empty() && defined.count(input) == 0) {
+                reason = "node '" + node.name() + "' reads '" + input +
+                         "', which no input, initializer or earlier node defines";
+                return false;
+            }
+        }
+        for (const std::string& output : node.output())
+            defined.insert(output);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool describeModel(const void* data, size_t bytes, ModelDescription& description,
@@ -188,20 +212,14 @@ bool describeModel(const void* data, size_t bytes, ModelDescription& description
         reason = "model too large";
         return false;
     }
-    onnx::ModelProto model;
+    qdnn_onnx::ModelProto model;
     if (!model.ParseFromArray(data, static_cast<int>(bytes))) {
         reason = "not a readable model file";
         return false;
     }
-    try {
-        onnx::checker::check_model(model);
-    } catch (const std::exception& error) {
-        reason = std::string("model check failed: ") + error.what();
-        return false;
-    }
     if (!checkOpsets(model, reason))
         return false;
-    const onnx::GraphProto& graph = model.graph();
+    const qdnn_onnx::GraphProto& graph = model.graph();
     if (graph.node_size() == 0) {
         reason = "graph has no nodes";
         return false;
@@ -211,17 +229,23 @@ bool describeModel(const void* data, size_t bytes, ModelDescription& description
         return false;
     }
     std::set<std::string> initializerNames;
-    for (const onnx::TensorProto& initializer : graph.initializer()) {
+    for (const qdnn_onnx::TensorProto& initializer : graph.initializer()) {
         if (!checkTensorData(initializer, reason))
             return false;
         initializerNames.insert(initializer.name());
     }
-    for (const onnx::NodeProto& node : graph.node()) {
+    for (const qdnn_onnx::NodeProto& node : graph.node()) {
         if (!checkNodeTensors(node, reason))
             return false;
     }
+    if (!checkNodeInputsDefined(graph, reason))
+        return false;
+    // The runtime's own checks come first, so that builds with and without the
+    // format library refuse the files both can judge for the same reason.
+    if (!checkWithFormatLibrary(data, bytes, reason))
+        return false;
     ModelDescription result;
-    for (const onnx::ValueInfoProto& input : graph.input()) {
+    for (const qdnn_onnx::ValueInfoProto& input : graph.input()) {
         if (initializerNames.count(input.name()) != 0)
             continue;
         DeclaredTensor declared;
@@ -229,7 +253,7 @@ bool describeModel(const void* data, size_t bytes, ModelDescription& description
             return false;
         result.inputs.push_back(declared);
     }
-    for (const onnx::ValueInfoProto& output : graph.output()) {
+    for (const qdnn_onnx::ValueInfoProto& output : graph.output()) {
         DeclaredTensor declared;
         if (!readValueInfo(output, false, declared, reason))
             return false;

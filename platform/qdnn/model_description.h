@@ -1,5 +1,7 @@
 // What the runtime knows of a model file before handing it to OpenCV: the
-// declared inputs and outputs, read and checked with the format's own library.
+// declared inputs and outputs, read with classes generated from the format's
+// schema and checked by the runtime itself, plus the format library's checker
+// where the build has it (format_check.h).
 //
 // OpenCV trusts a model file: a weight tensor shorter than its dims makes it
 // read past the end of a heap buffer, and it keeps no declared input shapes.

@@ -90,6 +90,12 @@ void resizeInterleaved(const Interleaved& src, const Interleaved& dst, int chann
     }
 }
 
+// 8-bit planes are resized here rather than with libyuv's bilinear scaler: that
+// scaler rounds differently on each architecture (7-bit column weights on x86,
+// 16-bit on ARM, in its plain C code as well), so the same frame would give a
+// slightly different image on x86-64 and arm64. This integer resize gives the
+// same bytes on every host.
+//
 // NV21 frame to RGB: scale the Y plane and the V/U pairs to the destination
 // size (chroma to full destination resolution, so that it is interpolated, not
 // repeated over 2x2 blocks), then convert only that small image. libyuv's
@@ -109,8 +115,8 @@ int resizeNv21ToRgb(const ImageView& src, const ImageView& dst) {
     uint8_t* vu = luma + pixels;
     uint8_t* v = vu + 2 * pixels;
     uint8_t* u = v + pixels;
-    libyuv::ScalePlane(src.plane0, stride, src.width, src.height, luma, dst.width, dst.width,
-                       dst.height, libyuv::kFilterBilinear);
+    resizeInterleaved({src.plane0, src.stride, src.width, src.height},
+                      {luma, static_cast<size_t>(dst.width), dst.width, dst.height}, 1);
     resizeInterleaved({src.plane1, src.stride, src.chromaWidth, src.chromaHeight},
                       {vu, static_cast<size_t>(dst.width) * 2, dst.width, dst.height}, 2);
     // NV21 pairs are V first, then U.
@@ -146,9 +152,8 @@ int runResizeBilinear(const TavkitParams& params) {
                               {dst.plane0, dst.stride, dst.width, dst.height}, 3);
             return kTavkitOk;
         case kTavkitFormatGray:
-            libyuv::ScalePlane(src.plane0, static_cast<int>(src.stride), src.width, src.height,
-                               dst.plane0, static_cast<int>(dst.stride), dst.width, dst.height,
-                               libyuv::kFilterBilinear);
+            resizeInterleaved({src.plane0, src.stride, src.width, src.height},
+                              {dst.plane0, dst.stride, dst.width, dst.height}, 1);
             return kTavkitOk;
         case kTavkitFormatGray16:
             // libyuv's 16-bit strides count samples, not bytes.
