@@ -238,14 +238,6 @@ TEST_F(FrameScenarios, LightSceneWithSegmentationGivesTheLightMap) {
     }
 }
 
-TEST_F(FrameScenarios, LightSceneWithoutSegmentationFallsBack) {
-    Camera camera(modelDir("light"));
-    const _XEPO_RES_ r = camera.frame(coffee, camera.defaults());
-    EXPECT_FLOAT_EQ(r.result, 18.0f);
-    EXPECT_FLOAT_EQ(r.confidence, 0.8f);  // entrance 0.5 and high key 0.5
-    EXPECT_EQ(camera.lightCells(), 0);
-}
-
 TEST_F(FrameScenarios, ReturningToARememberedSceneHitsTheHistory) {
     Camera camera(modelDir("confident"));
     auto stay = [&](const Nv21Frame& f, int frames) {
@@ -268,38 +260,32 @@ TEST_F(FrameScenarios, ReturningToARememberedSceneHitsTheHistory) {
     EXPECT_GE(camera.state().historyHitCount, 1);
 }
 
-TEST_F(FrameScenarios, ControlValuesBesideThePipeline) {
-    Camera camera(modelDir("confident"));
-    const float before = camera.state().lastAeScore;
-    _XEPO_RES_ r = camera.frame(coffee, camera.defaults(), false, 1);
-    EXPECT_NEAR(r.result, 30.0f, 1e-4);  // albedo 0.3 x 100
-    EXPECT_FLOAT_EQ(r.confidence, 0.9f);
-    r = camera.frame(coffee, camera.defaults(), false, 0);
-    EXPECT_FLOAT_EQ(r.result, 18.0f);
-    EXPECT_FLOAT_EQ(r.confidence, 0.9f);  // entrance[1]
-    EXPECT_FLOAT_EQ(camera.state().lastAeScore, before);
-    EXPECT_FLOAT_EQ(camera.state().lastAecLux, 0.0f);
-
-    _XEPO_RES_ neutral{0, 0, nullptr};
+TEST_F(FrameScenarios, DirectControlsAndRefusedHandles) {
+    void* stale = nullptr;
+    {
+        Camera camera(modelDir("confident"));
+        _XEPO_RES_ r = camera.frame(coffee, camera.defaults(), false, 1);
+        EXPECT_NEAR(r.result, 30.0f, 1e-4);  // albedo 0.3 x 100
+        EXPECT_FLOAT_EQ(r.confidence, 0.9f);
+        r = camera.frame(coffee, camera.defaults(), false, 0);
+        EXPECT_FLOAT_EQ(r.result, 18.0f);
+        EXPECT_FLOAT_EQ(r.confidence, 0.9f);                 // entrance[1]
+        EXPECT_FLOAT_EQ(camera.state().lastAeScore, 18.0f);  // direct paths keep no memory
+        EXPECT_FLOAT_EQ(camera.state().lastAecLux, 0.0f);
+        stale = camera.engine;
+    }
     LogCapture log;
+    _XEPO_RES_ neutral{0, 0, nullptr};
     qiraAeProcess(nullptr, nullptr, nullptr, &neutral, -1, nullptr);
     EXPECT_FLOAT_EQ(neutral.result, 18.0f);
     EXPECT_FLOAT_EQ(neutral.confidence, 0.9f);
     EXPECT_EQ(log.count("control = -1"), 1);
-}
 
-TEST_F(FrameScenarios, StaleOrNullHandlesAreRefused) {
     _XEPO_RES_ untouched{-5.0f, -5.0f, nullptr};
     VImage image{};
     AEParams params{};
-    LogCapture log;
     qiraAeProcess(nullptr, &image, &params, &untouched, 2, nullptr);
-    void* stale = nullptr;
-    {
-        Camera camera(modelDir("confident"));
-        stale = camera.engine;
-    }
-    qiraAeProcess(stale, &image, &params, &untouched, 2, nullptr);
+    qiraAeProcess(stale, &image, &params, &untouched, 2, nullptr);  // released engine
     EXPECT_FLOAT_EQ(untouched.result, -5.0f);
     EXPECT_EQ(log.count("qdnn handle is null, please init first."), 2);
 }
