@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 #include "cpp/img_process/imu_position.h"
 #include "log_capture.h"
@@ -13,13 +14,23 @@
 
 namespace {
 
-using pipeline_test::makeGyroBlock;
-
 constexpr uint64_t kMs = 1000000ULL;  // in ns
 constexpr uint64_t kS = 1000 * kMs;
 constexpr int64_t kUs = 1000000;     // processor-clock ticks per second
 constexpr uint64_t kTrack = 5 * kS;  // last sample of a running angle track
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// A gyro block of `count` samples `stepNs` apart from `start` ns, all at the same rates.
+IMUDataBlock makeGyroBlock(int32_t count, uint64_t start, uint64_t stepNs, float x, float y,
+                           float z) {
+    IMUDataBlock b{};
+    b.count = count;
+    for (int32_t i = 0; i < count && i < kImuMaxSamples; ++i) {
+        b.timestamp[i] = start + stepNs * static_cast<uint64_t>(i);
+        std::tie(b.gyroX[i], b.gyroY[i], b.gyroZ[i]) = std::tie(x, y, z);
+    }
+    return b;
+}
 
 // An engine whose angle track runs, with the given previous distance, lux,
 // rest timer and track status.
@@ -35,10 +46,8 @@ std::unique_ptr<xepo::AeEngine> runningEngine(float lastDistance, float lastLux,
 }
 
 struct Frame {
-    float g;
+    float g, score = 25.0f, angle[3] = {};
     int32_t rest = -1;
-    float score = 25.0f;
-    float angle[3] = {};
 };
 
 // One frame whose block moves the x angle by rate * 0.01.
@@ -49,43 +58,35 @@ Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux) {
     return f;
 }
 
-// From angles 1 and three samples 10 ms apart at rate 1: a gap of exactly 40 s
-// is still integrated, one ns more restarts the track from zero (as does a
-// fresh track), and a carried-on block integrates its first sample over the gap.
-TEST(ImuEstimate, RestartsOnlyAfterAGapAbove40Seconds) {
-    struct Case {
-        uint64_t last, first;
-        int32_t status;
-        float x;
-    } cases[] = {{0, 50 * kS, 0, 0.02f},
-                 {1 * kS, 41 * kS, 1, 41.02f},
-                 {1 * kS, 41 * kS + 1, 0, 0.02f},
-                 {1 * kS, 1 * kS + 20 * kMs, 1, 1.04f}};
-    for (const Case& c : cases) {
-        const IMUDataBlock block = makeGyroBlock(3, c.first, 10 * kMs, 1.0f, 2.0f, 3.0f);
+// From angles 1 and three samples 10 ms apart at rate 1: a fresh track and one
+// after a gap of a minute restart from zero; a carried-on block integrates its
+// first sample over the gap since the track's last sample.
+TEST(ImuEstimate, RestartsAfterALongGap) {
+    const std::tuple<uint64_t, uint64_t, int32_t, float> cases[] = {
+        {0, 50 * kS, 0, 0.02f}, {1 * kS, 61 * kS, 0, 0.02f}, {kS, kS + 20 * kMs, 1, 1.04f}};
+    for (const auto& [last, first, status, x] : cases) {
+        const IMUDataBlock block = makeGyroBlock(3, first, 10 * kMs, 1.0f, 2.0f, 3.0f);
         const float prev[3] = {1, 1, 1};
         float angle[3] = {};
-        EXPECT_EQ(xepo::IMUPositionEstimate(prev, &c.last, &block, angle), c.status);
-        EXPECT_FLOAT_EQ(angle[0], c.x) << c.first;
-        EXPECT_FLOAT_EQ(angle[2], c.status == 1 ? 3 * c.x - 2 : 3 * c.x);
+        EXPECT_EQ(xepo::IMUPositionEstimate(prev, &last, &block, angle), status);
+        EXPECT_FLOAT_EQ(angle[0], x) << first;
+        EXPECT_FLOAT_EQ(angle[2], status == 1 ? 3 * x - 2 : 3 * x);
     }
 }
 
 // Moving: the lux change bounds the classes at 0.3, 1.0 and 37.0 (NaN: 0).
 // Just stopped with both estimates on the track: -4 whatever the lux.
 TEST(GyroStability, ClassTable) {
-    struct Case {
-        float lastDistance, rate, lastLux, lux;
-        int32_t lastStatus, expected;
-    } cases[] = {
+    // previous distance, rate, previous lux, lux, previous track status, class
+    const std::tuple<float, float, float, float, int32_t, int32_t> cases[] = {
         {0, 3, 0, 0.29f, 1, 1},      {0, 3, 0, 0.3f, 1, -1},      {0, 3, 0, 0.99f, 1, -1},
         {0, 3, 0, 1.0f, 1, -3},      {0, 3, 0, 36.99f, 1, -3},    {0, 3, 0, 37.0f, 1, 0},
         {0, 3, 300, 100, 1, 0},      {0, 3, 100, kNaN, 1, 0},     {0, 3, kNaN, 100, 1, 0},
         {0.02f, 1, 100, 300, 1, -4}, {0.02f, 1, 100, 100, 1, -4}, {0.02f, 1, 100, 120, 0, -3}};
-    for (const Case& c : cases) {
-        auto e = runningEngine(c.lastDistance, c.lastLux, 0, c.lastStatus);
-        runFrame(e.get(), c.rate, 7 * kUs, c.lux);
-        EXPECT_EQ(e->isStable, c.expected) << c.lastDistance << " " << c.lastLux << "->" << c.lux;
+    for (const auto& [lastDistance, rate, lastLux, lux, lastStatus, expected] : cases) {
+        auto e = runningEngine(lastDistance, lastLux, 0, lastStatus);
+        runFrame(e.get(), rate, 7 * kUs, lux);
+        EXPECT_EQ(e->isStable, expected) << lastDistance << " " << lastLux << "->" << lux;
     }
 }
 
@@ -93,47 +94,37 @@ TEST(GyroStability, ClassTable) {
 // else 0: moving, under 3 s, no measured movement, or a clock behind the timer.
 // A previous distance of 0.015f is below 0.015 in double precision: still.
 TEST(GyroStability, RestCodeTable) {
-    struct Case {
-        float lastDistance, rate;
-        int64_t stillSince, now;
-        int32_t rest;
-        int64_t stillSinceAfter;
-    } cases[] = {{0.02f, 1, 1, 9 * kUs, 2, 9 * kUs},
-                 {0.01f, 1, kUs, 4 * kUs, 1, kUs},
-                 {0.01f, 1, kUs, 4 * kUs - 1, 0, kUs},
-                 {0.015f, 1, 0, 5 * kUs, 1, 0},
-                 {0.01f, 2, 0, 5 * kUs, 0, 0},
-                 {0.0f, 0, 0, 5 * kUs, 0, 0},
-                 {0.01f, 1, 10 * kUs, 2 * kUs, 0, 10 * kUs}};
-    for (const Case& c : cases) {
-        auto e = runningEngine(c.lastDistance, 100.0f, c.stillSince);
-        EXPECT_EQ(runFrame(e.get(), c.rate, c.now, 100.0f).rest, c.rest) << c.lastDistance;
-        EXPECT_EQ(e->stillSinceTicks, c.stillSinceAfter);
+    // previous distance, rate, rest timer, now, rest code, rest timer after
+    const std::tuple<float, float, int64_t, int64_t, int32_t, int64_t> cases[] = {
+        {0.02f, 1, 1, 9 * kUs, 2, 9 * kUs},
+        {0.01f, 1, kUs, 4 * kUs, 1, kUs},
+        {0.01f, 1, kUs, 4 * kUs - 1, 0, kUs},
+        {0.015f, 1, 0, 5 * kUs, 1, 0},
+        {0.01f, 2, 0, 5 * kUs, 0, 0},
+        {0.0f, 0, 0, 5 * kUs, 0, 0},
+        {0.01f, 1, 10 * kUs, 2 * kUs, 0, 10 * kUs}};
+    for (const auto& [lastDistance, rate, stillSince, now, rest, stillSinceAfter] : cases) {
+        auto e = runningEngine(lastDistance, 100.0f, stillSince);
+        EXPECT_EQ(runFrame(e.get(), rate, now, 100.0f).rest, rest) << lastDistance;
+        EXPECT_EQ(e->stillSinceTicks, stillSinceAfter);
     }
 }
 
 // Above lux 400 a frame is class 0 and the reference; at rest for 3 s with a
 // reference of 440 or more the score turns neutral.
 TEST(GyroStability, DarkSceneTable) {
-    struct Case {
-        float lux, refLux;
-        bool still;
-        int64_t rested;
-        int32_t cls;
-        float score, refAfter;
-    } cases[] = {{401, 0, false, 0, 0, 25, 401},
-                 {400, 0, false, 0, 1, 25, 0},
-                 {300, 450, true, 3500000, 0, 18, 450},
-                 {300, 440, true, 3000000, 0, 18, 440},
-                 {300, 439.9f, true, 3500000, 1, 25, 439.9f},
-                 {300, 450, true, 2900000, 1, 25, 450}};
-    for (const Case& c : cases) {
-        auto e = runningEngine(c.still ? 0.01f : 0.0f, c.lux, kUs);
-        e->refAecLux = c.refLux;
-        const Frame f = runFrame(e.get(), c.still ? 1.0f : 3.0f, kUs + c.rested, c.lux);
-        EXPECT_EQ(e->isStable, c.cls) << c.lux << " " << c.refLux << " " << c.rested;
-        EXPECT_EQ(f.score, c.score);
-        EXPECT_EQ(e->refAecLux, c.refAfter);
+    // lux, reference lux, still, ms at rest, class, score, reference after
+    const std::tuple<float, float, bool, int64_t, int32_t, float, float> cases[] = {
+        {401, 0, false, 0, 0, 25, 401},           {400, 0, false, 0, 1, 25, 0},
+        {300, 450, true, 3500, 0, 18, 450},       {300, 440, true, 3000, 0, 18, 440},
+        {300, 439.9f, true, 3500, 1, 25, 439.9f}, {300, 450, true, 2900, 1, 25, 450}};
+    for (const auto& [lux, refLux, still, rested, cls, score, refAfter] : cases) {
+        auto e = runningEngine(still ? 0.01f : 0.0f, lux, kUs);
+        e->refAecLux = refLux;
+        EXPECT_EQ(runFrame(e.get(), still ? 1.0f : 3.0f, kUs + rested * 1000, lux).score, score)
+            << lux;
+        EXPECT_EQ(e->isStable, cls) << lux << " " << refLux << " " << rested;
+        EXPECT_EQ(e->refAecLux, refAfter);
     }
 }
 
@@ -142,24 +133,21 @@ TEST(GyroStability, DarkSceneTable) {
 TEST(GyroStability, BadGyroInput) {
     IMUDataBlock oversized = makeGyroBlock(80, kTrack + 10 * kMs, kMs, 1, 1, 1);
     oversized.count = 81;
-    for (const IMUDataBlock* block : {static_cast<const IMUDataBlock*>(nullptr),
-                                      static_cast<const IMUDataBlock*>(&oversized)}) {
+    const IMUDataBlock* blocks[] = {nullptr, &oversized};
+    for (const IMUDataBlock* block : blocks) {
         auto e = runningEngine(0.01f, 100.0f, 0, 0);
         e->imuAngle[0] = 0.25f;
-        Frame f;
         LogCapture log;
+        Frame f;
         f.g = xepo::processGyroAndStability(e.get(), block, kUs, &f.rest, &f.score, f.angle, 100);
-        EXPECT_EQ(f.g, xepo::kUnknownMotionDistance);
-        EXPECT_EQ(f.rest, 0);
-        EXPECT_EQ(f.angle[0], 0.25f);
-        EXPECT_EQ(e->imuAngle[0], 0.25f);
-        EXPECT_EQ(e->lastGyroTimestamp, kTrack);
+        EXPECT_EQ(std::make_tuple(f.g, f.rest, f.angle[0], e->imuAngle[0], e->lastGyroTimestamp),
+                  std::make_tuple(xepo::kUnknownMotionDistance, 0, 0.25f, 0.25f, kTrack))
+            << (block ? "oversized" : "missing");
         EXPECT_TRUE(log.contains("frame taken as moving"));
     }
     auto e = runningEngine(0.02f, 100.0f);
     const Frame f = runFrame(e.get(), std::numeric_limits<float>::infinity(), 0, 100.0f);
-    EXPECT_EQ(f.g, 0.0f);
-    EXPECT_EQ(f.rest, 0);
+    EXPECT_EQ(std::make_tuple(f.g, f.rest), std::make_tuple(0.0f, 0));
 }
 
 }  // namespace

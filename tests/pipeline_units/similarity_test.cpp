@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "cpp/img_process/hist_similarity.h"
-#include "test_engine.h"
 #include "xepo/image_similarity.h"
 
 namespace {
@@ -26,11 +27,9 @@ Thumb thumb(Pixel pixel) {
 
 // Mean absolute product of the centred thumbnails over both deviations.
 double directNcc(const Thumb& a, const Thumb& b) {
-    double ma = 0, mb = 0, va = 0, vb = 0, cross = 0;
-    for (int i = 0; i < kThumbBytes; ++i) {
-        ma += a[i] / double{kThumbBytes};
-        mb += b[i] / double{kThumbBytes};
-    }
+    const double ma = std::accumulate(a.begin(), a.end(), 0.0) / kThumbBytes;
+    const double mb = std::accumulate(b.begin(), b.end(), 0.0) / kThumbBytes;
+    double va = 0, vb = 0, cross = 0;
     for (int i = 0; i < kThumbBytes; ++i) {
         va += (a[i] - ma) * (a[i] - ma);
         vb += (b[i] - mb) * (b[i] - mb);
@@ -72,21 +71,17 @@ TEST(HistSimilarity, MatchesDirectComputation) {
         EXPECT_NEAR(xepo::histSimilarity(a, b, 50176.0f, 50176.0f), expected, 1e-5);
     }
     // Each histogram is normalised by its own total; disjoint ones share nothing.
-    auto h1 = pipeline_test::makeHist({100, 300}), h2 = pipeline_test::makeHist({1000, 3000});
-    auto h3 = pipeline_test::makeHist({0, 0, 50});
-    EXPECT_NEAR(xepo::histSimilarity(h1.get(), h2.get(), 400.0f, 4000.0f), 1.0f, 1e-6f);
-    EXPECT_EQ(xepo::histSimilarity(h1.get(), h3.get(), 400.0f, 50.0f), 0.0f);
+    const int32_t h1[64] = {100, 300}, h2[64] = {1000, 3000}, h3[64] = {0, 0, 50};
+    EXPECT_NEAR(xepo::histSimilarity(h1, h2, 400.0f, 4000.0f), 1.0f, 1e-6f);
+    EXPECT_EQ(xepo::histSimilarity(h1, h3, 400.0f, 50.0f), 0.0f);
 }
 
 // A thumbnail correlation above 0.85 (double precision) makes the frame stable.
 TEST(SimilarityRules, ThumbnailMatch) {
-    struct Case {
-        int32_t cls;
-        float ncc;
-        int32_t expected;
-    } cases[] = {{0, 0.9f, 1}, {-4, 0.95f, 1}, {0, 0.85f, 1}, {-1, 0.5f, -1}, {0, NAN, 0}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(xepo::stabilityAfterNcc(c.cls, c.ncc), c.expected) << c.cls << " " << c.ncc;
+    const std::tuple<int32_t, float, int32_t> cases[] = {
+        {0, 0.9f, 1}, {-4, 0.95f, 1}, {0, 0.85f, 1}, {-1, 0.5f, -1}, {0, NAN, 0}};
+    for (const auto& [cls, ncc, expected] : cases) {
+        EXPECT_EQ(xepo::stabilityAfterNcc(cls, ncc), expected) << cls << " " << ncc;
     }
 }
 
@@ -95,18 +90,16 @@ TEST(SimilarityRules, ThumbnailMatch) {
 // 0. Rule B: moving, similar (0.8) and a last score below neutral. Classes 1
 // and -4 are kept; no histogram reference (0) or NaN changes nothing.
 TEST(SimilarityRules, HistogramRules) {
-    struct Case {
-        int32_t cls;
-        float s, g, lastScore;
-        int32_t expected;
-    } cases[] = {{-3, 0.95f, 0.05f, 20, 0},  {-4, 0.95f, 0.05f, 20, -4}, {1, 0.99f, 0, 20, 1},
-                 {-1, 0.9f, 0, 20, -1},      {-1, 0.9000001f, 0, 20, 0}, {-1, 0.85f, 0.01f, 20, 0},
-                 {-1, 0.79f, 0.01f, 20, -1}, {-1, 0.85f, 0, 20, -1},     {-1, 0.85f, 0.02f, 17, 0},
-                 {-1, 0.85f, 0.02f, 18, -1}, {-4, 0.85f, 0.02f, 17, -4}, {-3, 0, 0.01f, 11, -3},
-                 {-1, NAN, 0.01f, 11, -1}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(xepo::stabilityAfterHistogram(c.cls, c.s, c.g, c.lastScore), c.expected)
-            << c.cls << " s " << c.s << " g " << c.g << " last " << c.lastScore;
+    // class, histogram similarity, gyro distance, last score, class after
+    const std::tuple<int32_t, float, float, float, int32_t> cases[] = {
+        {-3, 0.95f, 0.05f, 20, 0},  {-4, 0.95f, 0.05f, 20, -4}, {1, 0.99f, 0, 20, 1},
+        {-1, 0.9f, 0, 20, -1},      {-1, 0.9000001f, 0, 20, 0}, {-1, 0.85f, 0.01f, 20, 0},
+        {-1, 0.79f, 0.01f, 20, -1}, {-1, 0.85f, 0, 20, -1},     {-1, 0.85f, 0.02f, 17, 0},
+        {-1, 0.85f, 0.02f, 18, -1}, {-4, 0.85f, 0.02f, 17, -4}, {-3, 0, 0.01f, 11, -3},
+        {-1, NAN, 0.01f, 11, -1}};
+    for (const auto& [cls, s, g, lastScore, expected] : cases) {
+        EXPECT_EQ(xepo::stabilityAfterHistogram(cls, s, g, lastScore), expected)
+            << cls << " s " << s << " g " << g << " last " << lastScore;
     }
 }
 

@@ -35,8 +35,7 @@ TEST(SynthMotion, GyroSamplesFollowThePlanAndNeverLinger) {
             const CameraPose& from = poses[i == 0 ? 0 : i - 1];
             const IMUDataBlock block = gyroBlockForFrame(int(i), from, poses[i]);
             ASSERT_EQ(block.count, kGyroSamplesPerFrame);
-            double turnYaw = 0.0;
-            double turnPitch = 0.0;
+            double turnYaw = 0.0, turnPitch = 0.0;
             for (int s = 0; s < block.count; ++s) {
                 ASSERT_GT(block.timestamp[s], last);
                 const double dt = i == 0 && s == 0 ? 0.0 : (block.timestamp[s] - last) / 1e9;
