@@ -30,6 +30,10 @@ keep=""
 # Frames shown from each side when the replays differ.
 shown_differences=5
 
+fail() {  # fail <message> [status, default 2]
+  echo "compare_replay: $1" >&2
+  exit "${2:-2}"
+}
 usage() {
   echo "usage: $0 NATIVE_BUILD_DIR ARM64_BUILD_DIR [--sample FILE] [--frames N] [--size WxH]" \
        "[--keep DIR]" >&2
@@ -53,31 +57,17 @@ done
 native_xepo="$native_build/bin/xepo"
 arm64_xepo="$arm64_build/bin/xepo"
 for program in "$native_xepo" "$arm64_xepo"; do
-  if [ ! -x "$program" ]; then
-    echo "compare_replay: $program is missing; build the xepo_cli target first" >&2
-    exit 2
-  fi
+  [ -x "$program" ] || fail "$program is missing; build the xepo_cli target first"
 done
-if ! file -L "$arm64_xepo" | grep -q 'ARM aarch64'; then
-  echo "compare_replay: $arm64_xepo is not an arm64 program" >&2
-  exit 2
-fi
-if [ ! "$frames" -ge 10 ] 2>/dev/null; then
-  echo "compare_replay: --frames needs at least 10 frames for the zoom and capture events" >&2
-  exit 2
-fi
-
-if [ "${#samples[@]}" -eq 0 ]; then
+file -L "$arm64_xepo" | grep -q 'ARM aarch64' || fail "$arm64_xepo is not an arm64 program"
+[ "$frames" -ge 10 ] 2>/dev/null ||
+  fail "--frames needs at least 10 frames for the zoom and capture events"
+[ "${#samples[@]}" -gt 0 ] ||
   samples=("$source_dir/samples/rocket.jpg" "$source_dir/samples/astronaut.jpg")
-fi
 
-if [ -n "$keep" ]; then
-  work="$keep"
-  mkdir -p "$work"
-else
-  work="$(mktemp -d)"
-  trap 'rm -rf "$work"' EXIT
-fi
+work="${keep:-$(mktemp -d)}"
+mkdir -p "$work"
+[ -n "$keep" ] || trap 'rm -rf "$work"' EXIT
 
 # The same shape of session as the main job's demo, in fewer and smaller
 # frames: the zoom switches to 2x near the middle and back a little later, and
@@ -101,7 +91,7 @@ replay() {  # replay <dir> <label> <command...>
 
 # Prints the first differing lines of two per-frame files, frame by frame: the
 # stretch of each line around its first differing character (JSON lines carry
-# a long light map).
+# a long light map), and the line counts when they differ.
 show_first_differences() {  # <native file> <arm64 file>
   paste -d '\n' "$1" "$2" | awk -v limit="$shown_differences" -v context=50 '
     NR % 2 == 1 { native = $0; next }
@@ -116,9 +106,8 @@ show_first_differences() {  # <native file> <arm64 file>
   local native_lines arm64_lines
   native_lines=$(wc -l <"$1")
   arm64_lines=$(wc -l <"$2")
-  if [ "$native_lines" -ne "$arm64_lines" ]; then
+  [ "$native_lines" -eq "$arm64_lines" ] ||
     echo "  x86-64 wrote $native_lines lines, arm64 $arm64_lines"
-  fi
 }
 
 status=0
@@ -132,10 +121,7 @@ for sample in "${samples[@]}"; do
   replay "$dir" native "$native_xepo"
   replay "$dir" arm64 qemu-aarch64 -L / "$arm64_xepo"
   for file in frames.csv frames.jsonl; do
-    if [ ! -s "$dir/native/$file" ]; then
-      echo "compare_replay: the native replay of $name wrote no $file" >&2
-      exit 1
-    fi
+    [ -s "$dir/native/$file" ] || fail "the native replay of $name wrote no $file" 1
     if cmp -s "$dir/native/$file" "$dir/arm64/$file"; then
       echo "compare_replay: $name $file identical on x86-64 and arm64" \
            "($(wc -l <"$dir/native/$file") lines)"

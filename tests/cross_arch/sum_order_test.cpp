@@ -5,20 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qdnn_runner/qdnn_runner.h"
 
 namespace {
 
-struct SumCase {
-    std::vector<float> input;
-    std::vector<float> expected;  // exact sums, representable in float32
-};
-
-// Weights (see make_sum_order_models.py): row 0 = 1e8, 1, -1e8, 1 and bias
-// 0.5; row 1 = 0.25, -0.5, 0.125, 2 and bias -3.
-const SumCase kCases[] = {
+// Input and exact output (representable in float32) for the weights of
+// make_sum_order_models.py: row 0 = 1e8, 1, -1e8, 1 and bias 0.5; row 1 =
+// 0.25, -0.5, 0.125, 2 and bias -3.
+const std::pair<std::vector<float>, std::vector<float>> kCases[] = {
     {{1.0f, 1.0f, 1.0f, 1.0f}, {2.5f, -1.125f}},
     {{3.0f, -2.0f, 3.0f, 5.0f}, {3.5f, 9.125f}},
     {{0.0f, 4.0f, 0.0f, -1.0f}, {3.5f, -7.0f}},
@@ -27,17 +24,13 @@ const SumCase kCases[] = {
 class SumOrder : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(SumOrder, HeadGivesTheExactSumUnderEveryBackend) {
-    const std::string model = std::string(SUM_ORDER_MODEL_DIR) + "/" + GetParam();
     for (const char* backend : {"GPU", "HTP"}) {
-        SCOPED_TRACE(backend);
-        QDNNRunner runner(model, backend, 20, 2);
-        ASSERT_EQ(runner.init(), QDNNRunner::kOk);
-        for (const SumCase& c : kCases) {
-            std::vector<float> input = c.input;
+        QDNNRunner runner(std::string(SUM_ORDER_MODEL_DIR) + "/" + GetParam(), backend, 20, 2);
+        ASSERT_EQ(runner.init(), QDNNRunner::kOk) << backend;
+        for (auto [input, expected] : kCases) {
             std::vector<float> output(2, -99.0f);
             ASSERT_EQ(runner.forward({input.data()}, {output.data()}), QDNNRunner::kOk);
-            EXPECT_EQ(output, c.expected) << "input " << c.input[0] << "," << c.input[1] << ","
-                                          << c.input[2] << "," << c.input[3];
+            EXPECT_EQ(output, expected) << backend << " " << testing::PrintToString(input);
         }
     }
 }

@@ -10,28 +10,25 @@
 
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 // One case: the table is loaded once per process.
 TEST(MissingRuntime, ReportedOnceAndEveryInitFailsWithTheInterfaceError) {
     char program[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", program, sizeof program - 1), 0);
     const std::string path =
         std::string(program).substr(0, std::string(program).rfind('/')) + "/libqdnn.so";
-    CaptureStdout();
+    testing::internal::CaptureStdout();
     const QDNNInterface& first = getQDNNInterface();
-    EXPECT_EQ(GetCapturedStdout(), "Failed to dlopen " + path + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to dlopen " + path + "\n");
     EXPECT_FALSE(first.loaded);
 
     LogCapture log;
-    CaptureStdout();
+    testing::internal::CaptureStdout();
     EXPECT_EQ(&getQDNNInterface(), &first);
     QDNNRunner runner("/models/model.qdnn", "NEURON", 20, 3);
     EXPECT_EQ(runner.init(), QDNNRunner::kRuntimeNotLoaded);
     EXPECT_TRUE(runner.isValid()) << "a later init fails the same way, not as invalid";
     EXPECT_EQ(runner.init(), QDNNRunner::kRuntimeNotLoaded);
-    EXPECT_EQ(GetCapturedStdout(), "") << "a failed load is never retried";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "a failed load is never retried";
     ASSERT_EQ(log.count("Get QDNN interface failed!\n"), 2);
     EXPECT_EQ(log.lines()[0].priority, 6);
     EXPECT_EQ(log.lines()[0].tag, "_Q_LXEPO");

@@ -15,11 +15,11 @@ namespace {
 
 ScriptedRuntime state;
 
-std::string asText(const char* text) {
-    return text != nullptr ? text : "";
-}
 template <typename T>
-std::string asText(T) {
+std::string asText(T value) {
+    if constexpr (std::is_same_v<T, const char*>) {
+        return value != nullptr ? value : "";
+    }
     return "";
 }
 
@@ -30,38 +30,33 @@ Result scriptedCall(const std::string& name, Args... args) {
         state.onCall(ScriptedCall(state.calls.back()));  // a copy: the hook may add calls
     }
     std::deque<uint64_t>& queue = state.results[name];
-    const uint64_t word = queue.empty() ? 0 : queue.front();
     const bool scripted = !queue.empty();
+    const uint64_t word = scripted ? queue.front() : 0;
     if (scripted) {
         queue.pop_front();
     }
-    // The count queries write the count through their second argument on success.
+    // On success the count queries write through their second argument how many
+    // session tensors are scripted for the matching by-index query.
     if constexpr (std::is_same_v<std::tuple<Args...>, std::tuple<QDNNSession, uint64_t*>>) {
         if (word == 0 && name.rfind("qdnnSessionGetNum", 0) == 0) {
+            const std::string side = name == "qdnnSessionGetNumInputs" ? "Input" : "Output";
             *std::get<1>(std::tuple(args...)) =
-                name == "qdnnSessionGetNumInputs" ? state.inputCount : state.outputCount;
+                state.results["qdnnSessionGet" + side + "TensorByIndex"].size();
         }
     }
-    if constexpr (std::is_same_v<Result, const char*>) {
-        return scripted ? reinterpret_cast<const char*>(word) : "scripted runtime";
-    } else if constexpr (std::is_pointer_v<Result>) {
+    if constexpr (std::is_pointer_v<Result>) {
         return reinterpret_cast<Result>(scripted ? word : 0x1000);
     } else if constexpr (!std::is_void_v<Result>) {
         return static_cast<Result>(word);
     }
 }
 
-template <typename Result>
-auto scriptedEntry(const char* name) {
-    return [name](auto... args) { return scriptedCall<Result>(name, args...); };
-}
-
 }  // namespace
 
 // Every entry point of the list, recorded under its own name.
-#define QDNN_ENTRY(kind, result, name, params, args)                       \
-    extern "C" __attribute__((visibility("default"))) result name params { \
-        return scriptedEntry<result>(#name) args;                          \
+#define QDNN_ENTRY(kind, result, name, params, args)                                       \
+    extern "C" __attribute__((visibility("default"))) result name params {                 \
+        return [](auto... values) { return scriptedCall<result>(#name, values...); } args; \
     }
 #include "qdnn_entry_points.h"
 

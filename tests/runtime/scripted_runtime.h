@@ -21,8 +21,7 @@ uint64_t asWord(T value) {
     if constexpr (std::is_pointer_v<T>) {
         return reinterpret_cast<uintptr_t>(value);
     } else {
-        return std::is_signed_v<T> ? static_cast<uint64_t>(static_cast<int64_t>(value))
-                                   : static_cast<uint64_t>(value);
+        return static_cast<uint64_t>(static_cast<int64_t>(value));
     }
 }
 
@@ -35,10 +34,9 @@ struct ScriptedCall {
 struct ScriptedRuntime {
     std::vector<ScriptedCall> calls;
     // Results by entry point, one per call; when none is left, pointer results
-    // are a non-null handle and integers 0 (success).
+    // are a non-null handle and integers 0 (success). A successful count query
+    // reports as many tensors as are scripted for its by-index query.
     std::map<std::string, std::deque<uint64_t>> results;
-    uint64_t inputCount = 1;  // what successful qdnnSessionGetNum{Inputs,Outputs} report
-    uint64_t outputCount = 1;
     std::function<void(const ScriptedCall&)> onCall;  // runs after each call is recorded
 
     void reset() { *this = ScriptedRuntime(); }
