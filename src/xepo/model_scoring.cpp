@@ -98,7 +98,13 @@ int32_t runModel(QDNNRunner* runner, void* input, void* output) {
         XEPO_LOGE("Invalid QDNNRunner handle.\n");
         return kNoRunner;
     }
-    return runner->forward({input}, {output});
+    // The runner takes lists of buffers; these one-element lists are made once
+    // per thread and reused, so a model run allocates nothing.
+    thread_local std::vector<void*> inputs(1);
+    thread_local std::vector<void*> outputs(1);
+    inputs[0] = input;
+    outputs[0] = output;
+    return runner->forward(inputs, outputs);
 }
 
 int32_t runLightSegModel(QDNNRunner* runner, int64_t tavkitHandle, void* input, uint32_t rotation,
