@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,38 +34,27 @@ TEST(FrameConcurrency, FramesReleaseAndRecreationInterleave) {
     ASSERT_NE(first, nullptr);
     const Nv21Frame frame = nv21Flat(kWidth, kHeight, 120, 110, 90);
 
-    std::atomic<int> answered{0};
     std::atomic<int> outOfRange{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([&, w] {
+            Nv21Frame own = frame;  // the engine takes non-const planes
             uint64_t clockNs = 100'000'000'000 + static_cast<uint64_t>(w);
+            std::vector<uint8_t> map(3072);
+            XEPOSegMap mapRecord{0, 0, 0, map.data()};
             for (int i = 0; i < kFramesPerWorker; ++i) {
                 // The host asks for the engine each time; the instance may have
                 // been replaced meanwhile.
                 void* engine = initAeEngine(params);
-                VImage image{};
-                image.yuv_format = 17;
-                image.width = kWidth;
-                image.height = kHeight;
-                image.stride = kWidth;
-                image.yPlane = const_cast<uint8_t*>(frame.y.data());
-                image.uvPlane = const_cast<uint8_t*>(frame.vu.data());
-                AEParams p{};
-                p.scale = 1.0f;
-                p.aec_lux = 280.0f + static_cast<float>(i % 3);
                 IMUDataBlock imu{};
                 imu.count = 1;
-                clockNs += 33'000'000;
-                imu.timestamp[0] = clockNs;
-                std::vector<uint8_t> map(3072);
-                XEPOSegMap mapRecord{0, 0, 0, map.data()};
+                imu.timestamp[0] = clockNs += 33'000'000;
                 _XEPO_RES_ result{18.0f, 0.9f, &mapRecord};
-                qiraAeProcess(engine, &image, &p, &result, 2, &imu);
-                if (result.result < 11.0f || result.result > 44.0f || std::isnan(result.result)) {
+                runAeEngine(engine, own.y.data(), own.vu.data(), kWidth, kHeight, 0, 1.0f, 0, false,
+                            &result, 2, 280.0f + static_cast<float>(i % 3), &imu);
+                if (!(result.result >= 11.0f && result.result <= 44.0f)) {
                     outOfRange.fetch_add(1);
                 }
-                answered.fetch_add(1);
             }
         });
     }
@@ -83,7 +71,6 @@ TEST(FrameConcurrency, FramesReleaseAndRecreationInterleave) {
     }
     recreator.join();
 
-    EXPECT_EQ(answered.load(), kWorkers * kFramesPerWorker);
     EXPECT_EQ(outOfRange.load(), 0);
     void* last = initAeEngine(params);
     releaseAeEngine(&last);
