@@ -16,6 +16,7 @@
 
 #include "engine_fixture.h"
 #include "fuzz_input.h"
+#include "scratch_file.h"
 #include "xepo.h"
 
 namespace {
@@ -25,22 +26,11 @@ std::string& imagePath() {
     return path;
 }
 
-bool writeFile(const std::string& path, const uint8_t* bytes, size_t count) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(bytes, 1, count, file) == count;
-    return std::fclose(file) == 0 && written;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzEngine();
-    const char* tmp = std::getenv("TMPDIR");
-    imagePath() = std::string(tmp != nullptr ? tmp : "/tmp") + "/xepo_image_fuzz_" +
-                  std::to_string(static_cast<long>(getpid()));
+    imagePath() = scratchFilePath("xepo_image_fuzz");
     return 0;
 }
 
@@ -64,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = imagePath();
     if (in.restSize() == 0) {
         path += ".missing";
-    } else if (!writeFile(path, in.rest(), in.restSize())) {
+    } else if (!writeScratchFile(path, in.rest(), in.restSize())) {
         return 0;
     }
     runAeEngineImage(fuzzEngine(), path.c_str(), &result, lux, control);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "qdnn_api.h"
+#include "scratch_file.h"
 
 namespace {
 
@@ -19,15 +20,6 @@ constexpr uint32_t kMaxRunElements = 1u << 20;
 std::string& modelPath() {
     static std::string path;
     return path;
-}
-
-bool writeFile(const std::string& path, const uint8_t* bytes, size_t count) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(bytes, 1, count, file) == count;
-    return std::fclose(file) == 0 && written;
 }
 
 // The runner's settings: accelerator type, outputs bound by the caller.
@@ -63,9 +55,7 @@ void exerciseSession(QDNNNet net) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    modelPath() = std::string(tmp != nullptr ? tmp : "/tmp") + "/xepo_model_fuzz_" +
-                  std::to_string(static_cast<long>(getpid()));
+    modelPath() = scratchFilePath("xepo_model_fuzz");
     return 0;
 }
 
@@ -76,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     qdnnNetDestroy(fromMemory);
 
-    if (writeFile(modelPath(), data, size)) {
+    if (writeScratchFile(modelPath(), data, size)) {
         QDNNNet fromPath = makeNet();
         if (qdnnNetLoadModelFromPath(fromPath, modelPath().c_str()) == 0) {
             qdnnNetUnloadModel(fromPath);

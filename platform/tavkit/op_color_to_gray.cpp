@@ -26,8 +26,8 @@ int runColorToGray(const TavkitParams& params) {
         src.type != kTavkitTypeU8 || dst.type != kTavkitTypeU8) {
         return kTavkitErrUnsupported;
     }
-    if (dst.width != src.width || dst.height != src.height) {
-        return kTavkitErrBadSize;
+    if (const int sized = requireSameSize(src, dst); sized != kTavkitOk) {
+        return sized;
     }
     for (int y = 0; y < src.height; ++y) {
         const uint8_t* in = src.row(y);

@@ -34,16 +34,12 @@ void flipGeneric(const ImageView& src, const ImageView& dst, bool leftRight, boo
 int runFlip(const TavkitParams& params) {
     ImageView src;
     ImageView dst;
-    const int status = describePair(params, &src, &dst);
+    const int status = describeGeometryPair(params, &src, &dst);
     if (status != kTavkitOk) {
         return status;
     }
-    if (src.format == kTavkitFormatYuvSemiPlanar || dst.format != src.format ||
-        dst.type != src.type) {
-        return kTavkitErrUnsupported;
-    }
-    if (dst.width != src.width || dst.height != src.height) {
-        return kTavkitErrBadSize;
+    if (const int sized = requireSameSize(src, dst); sized != kTavkitOk) {
+        return sized;
     }
     const uint32_t code = params.code;
     if (code != kFlipTopBottom && code != kFlipLeftRight && code != kFlipBoth) {

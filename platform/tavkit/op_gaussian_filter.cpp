@@ -61,8 +61,8 @@ int runGaussianFilter(const TavkitParams& params) {
         dst.type != kTavkitTypeU8) {
         return kTavkitErrUnsupported;
     }
-    if (dst.width != src.width || dst.height != src.height) {
-        return kTavkitErrBadSize;
+    if (const int sized = requireSameSize(src, dst); sized != kTavkitOk) {
+        return sized;
     }
     const uint32_t side = params.gaussianKernel;
     if (side == 0 || side % 2 == 0 || side > kMaxKernelSide) {

@@ -20,8 +20,8 @@ int runNormalization(const TavkitParams& params) {
         dst.type != kTavkitTypeF32) {
         return kTavkitErrUnsupported;
     }
-    if (dst.width != src.width || dst.height != src.height) {
-        return kTavkitErrBadSize;
+    if (const int sized = requireSameSize(src, dst); sized != kTavkitOk) {
+        return sized;
     }
     const float offset = params.normParam1;
     const float divisor = params.normParam2;

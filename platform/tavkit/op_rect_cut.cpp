@@ -10,13 +10,9 @@ namespace tavkit {
 int runRectCut(const TavkitParams& params) {
     ImageView src;
     ImageView dst;
-    const int status = describePair(params, &src, &dst);
+    const int status = describeGeometryPair(params, &src, &dst);
     if (status != kTavkitOk) {
         return status;
-    }
-    if (src.format == kTavkitFormatYuvSemiPlanar || dst.format != src.format ||
-        dst.type != src.type) {
-        return kTavkitErrUnsupported;
     }
     const int x0 = params.cropBounds[0];
     const int x1 = params.cropBounds[1];

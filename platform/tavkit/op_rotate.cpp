@@ -50,13 +50,9 @@ libyuv::RotationMode libyuvMode(uint32_t code) {
 int runRotate(const TavkitParams& params) {
     ImageView src;
     ImageView dst;
-    const int status = describePair(params, &src, &dst);
+    const int status = describeGeometryPair(params, &src, &dst);
     if (status != kTavkitOk) {
         return status;
-    }
-    if (src.format == kTavkitFormatYuvSemiPlanar || dst.format != src.format ||
-        dst.type != src.type) {
-        return kTavkitErrUnsupported;
     }
     const uint32_t code = params.code;
     if (code != kTavkitRotate90 && code != kTavkitRotate180 && code != kTavkitRotate270) {

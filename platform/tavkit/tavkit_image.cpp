@@ -154,4 +154,20 @@ int describePair(const TavkitParams& params, ImageView* src, ImageView* dst) {
     return imagesOverlap(*src, *dst) ? kTavkitErrOverlap : kTavkitOk;
 }
 
+int describeGeometryPair(const TavkitParams& params, ImageView* src, ImageView* dst) {
+    const int status = describePair(params, src, dst);
+    if (status != kTavkitOk) {
+        return status;
+    }
+    if (src->format == kTavkitFormatYuvSemiPlanar || dst->format != src->format ||
+        dst->type != src->type) {
+        return kTavkitErrUnsupported;
+    }
+    return kTavkitOk;
+}
+
+int requireSameSize(const ImageView& src, const ImageView& dst) {
+    return dst.width == src.width && dst.height == src.height ? kTavkitOk : kTavkitErrBadSize;
+}
+
 }  // namespace tavkit

@@ -56,6 +56,13 @@ bool imageOverlapsRange(const ImageView& image, const uint8_t* begin, size_t byt
 // Describes src and dst of a record and rejects overlapping memory.
 int describePair(const TavkitParams& params, ImageView* src, ImageView* dst);
 
+// describePair for the geometric operators (flip, rotate, crop): both images
+// in the same planar format and element type; the camera frame is refused.
+int describeGeometryPair(const TavkitParams& params, ImageView* src, ImageView* dst);
+
+// kTavkitOk when both images have the same size, else kTavkitErrBadSize.
+int requireSameSize(const ImageView& src, const ImageView& dst);
+
 }  // namespace tavkit
 
 #endif  // TAVKIT_IMAGE_H
