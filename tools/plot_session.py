@@ -12,7 +12,8 @@ object has no "frame" key (a header, say) are skipped; extra keys are ignored; a
 null number (what JSON writers make of NaN) leaves a gap in its curve.
 
 The picture has three parts sharing the frame axis:
-  * the score on the engine's scale (11 to 44, dashed line at the neutral 18)
+  * the score on the engine's scale (11 to 52, dashed line at the neutral 18;
+    the axis grows to show any value outside it)
     with the camera's lux on a second axis to the right;
   * the confidence in a small panel underneath;
   * behind both, one coloured band per run of frames that took the same route;
@@ -38,10 +39,14 @@ MAP_COLUMNS = 64
 MAP_ROWS = 48
 MAP_BYTES = MAP_COLUMNS * MAP_ROWS
 
-# The engine's output scale and its neutral value.
+# The engine's output scale and its neutral value. Scores are mapped onto 11 to 44;
+# scenes marked high-key or as light scenes are raised by 4 after that cap, so the
+# frame path answers up to 48 and the image-file entry up to 52.
 SCORE_MIN = 11.0
-SCORE_MAX = 44.0
+SCORE_MAPPED_MAX = 44.0
+SCORE_MAX = 52.0
 SCORE_NEUTRAL = 18.0
+SCORE_TICKS = [11, 18, 22, 26, 30, 34, 38, 44, 48, 52]
 # A little room above and below the scale so curves at the limits stay visible.
 SCORE_MARGIN = 1.0
 
@@ -51,6 +56,15 @@ FIGURE_DPI = 100
 DEFAULT_MAPS = 8
 # Beyond this the thumbnails get too small to read on a 1400-pixel canvas.
 MAX_MAPS = 24
+
+def score_axis_range(scores):
+    """The score axis: the mapped scale 11 to 44, grown to take in every finite
+    score (raised scores reach 52), with a margin so curves at the limits show."""
+    finite = [v for v in scores if not math.isnan(v) and not math.isinf(v)]
+    low = min([SCORE_MIN] + finite)
+    high = max([SCORE_MAPPED_MAX] + finite)
+    return low - SCORE_MARGIN, high + SCORE_MARGIN
+
 
 # Pale band colours of the routes the engine reports, in the order the legend lists them.
 ROUTE_COLOURS = [
@@ -249,9 +263,10 @@ def draw(frames, out, title, map_count):
     lux_line, = lux_axes.plot(xs, luxes, color=LUX_COLOUR, linewidth=1.0, linestyle="-.",
                               zorder=3, label="lux (aec_lux)")
     score_axes.set_xlim(first, last)
-    score_axes.set_ylim(SCORE_MIN - SCORE_MARGIN, SCORE_MAX + SCORE_MARGIN)
-    score_axes.set_yticks([11, 15, 18, 22, 26, 30, 34, 38, 44])
-    score_axes.set_ylabel("score (11 to 44, dashed: neutral 18)", color=SCORE_COLOUR)
+    score_low, score_high = score_axis_range(scores)
+    score_axes.set_ylim(score_low, score_high)
+    score_axes.set_yticks([t for t in SCORE_TICKS if score_low <= t <= score_high])
+    score_axes.set_ylabel("score (dashed: neutral 18)", color=SCORE_COLOUR)
     score_axes.grid(axis="y", color="white", linewidth=0.8, zorder=1)
     lux_axes.set_ylabel("lux (aec_lux)", color=LUX_COLOUR)
     lux_axes.tick_params(axis="y", colors=LUX_COLOUR)
@@ -276,7 +291,7 @@ def draw(frames, out, title, map_count):
     # Which frames the strip shows, as ticks on the top edge of the score panel.
     line_handles = [score_line, lux_line]
     if chosen:
-        marks, = score_axes.plot([xs[i] for i in chosen], [SCORE_MAX + SCORE_MARGIN] * len(chosen),
+        marks, = score_axes.plot([xs[i] for i in chosen], [score_high] * len(chosen),
                                  linestyle="none", marker="v", markersize=7, color="black",
                                  clip_on=False, zorder=4, label="frames of the light maps")
         line_handles.append(marks)

@@ -63,7 +63,11 @@ struct XEPOSegMap {
 
 // The engine's answer for one frame.
 struct _XEPO_RES_ {
-    float result;      // exposure target score, 11.0..44.0, 18.0 neutral
+    // Exposure target score, 18.0 neutral. Scores are mapped onto 11.0..44.0,
+    // then a bright scene marked high-key or as a light scene is raised by 4
+    // per mark: the frame call answers at most 48.0, the image-file entry at
+    // most 52.0. Controls 0 and 1 answer the models' own values instead.
+    float result;
     float confidence;  // 0.8, 0.82, 0.9 or 0.92 on the full pipeline
     XEPOSegMap* segMap;
 };

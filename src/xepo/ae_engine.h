@@ -33,6 +33,15 @@ constexpr int kSegMapWidth = 64;  // light-region map for the host
 constexpr int kSegMapHeight = 48;
 constexpr int kSegMapBytes = kSegMapWidth * kSegMapHeight;  // 3072
 constexpr int kSmoothInputs = 3;
+// The shapes of the buffers each model run gets (batch, height, width,
+// channel as the runtime reports them; a (1, C) vector is 1 x 1 x 1 x C). A
+// model whose tensors differ is refused when the engine is created.
+constexpr QDNNTensorShape kImageModelInputShape{1, kModelSide, kModelSide, 3};
+constexpr QDNNTensorShape kEntranceOutputShape{1, 1, 1, kEntranceOutputs};
+constexpr QDNNTensorShape kAlbedoOutputShape{1, 1, 1, 1};
+constexpr QDNNTensorShape kLightSegOutputShape{1, kLightSegSide, kLightSegSide, 2};
+constexpr QDNNTensorShape kSmoothInputShape{1, 1, 1, kSmoothInputs};
+constexpr QDNNTensorShape kSmoothOutputShape{1, 1, 1, 1};
 constexpr int kScoreWindow = 5;            // frames in the score average
 constexpr size_t kMaxHistoryEntries = 10;  // remembered stable scenes
 

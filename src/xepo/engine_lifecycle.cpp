@@ -24,9 +24,14 @@ constexpr const char* kModelBackend = "NEURON";
 constexpr uint8_t kModelFrequencyHint = 20;
 constexpr int32_t kModelPriority = 3;
 
-std::unique_ptr<QDNNRunner> makeRunner(const std::string& modelPath) {
-    return std::make_unique<QDNNRunner>(modelPath, kModelBackend, kModelFrequencyHint,
-                                        kModelPriority);
+// A runner for the model at `modelPath` that refuses, at init, a model whose
+// tensors do not fit the engine's buffers for it.
+std::unique_ptr<QDNNRunner> makeRunner(const std::string& modelPath, QDNNTensorShape input,
+                                       QDNNTensorShape output) {
+    auto runner =
+        std::make_unique<QDNNRunner>(modelPath, kModelBackend, kModelFrequencyHint, kModelPriority);
+    runner->expectShapes({input}, {output});
+    return runner;
 }
 
 // Buffers start zero-filled: the capture and zoom-hold paths may read the last
@@ -109,10 +114,14 @@ AeEngine* createEngine(const AeParamHandle& params) {
         }
     } rollback{engine, tavkitCreated};
 
-    engine->entranceRunner = makeRunner(params.entranceModelPath);
-    engine->albedoRunner = makeRunner(params.albedoModelPath);
-    engine->lightSegRunner = makeRunner(params.lightSegModelPath);
-    engine->smoothRunner = makeRunner(params.smoothModelPath);
+    engine->entranceRunner =
+        makeRunner(params.entranceModelPath, kImageModelInputShape, kEntranceOutputShape);
+    engine->albedoRunner =
+        makeRunner(params.albedoModelPath, kImageModelInputShape, kAlbedoOutputShape);
+    engine->lightSegRunner =
+        makeRunner(params.lightSegModelPath, kImageModelInputShape, kLightSegOutputShape);
+    engine->smoothRunner =
+        makeRunner(params.smoothModelPath, kSmoothInputShape, kSmoothOutputShape);
 
     const int32_t enRet = engine->entranceRunner->init();
     const int32_t aeRet = engine->albedoRunner->init();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -107,6 +108,56 @@ TEST_F(Lifecycle, AFailedPartFailsCreationAndLeavesNothingBehind) {
         EXPECT_NE(engine, nullptr);
         releaseAeEngine(&engine);
     }
+}
+
+// Guards the engine's buffers against models of another shape: each default
+// file put in the place of another, and an entrance model with the right
+// element count in the wrong rank, fail creation with one line that names the
+// file and both shapes. Under AddressSanitizer this also shows that no run
+// wrote past a buffer.
+TEST_F(Lifecycle, AModelOfAnotherShapeFailsCreation) {
+    namespace fs = std::filesystem;
+    const std::string names[] = {"xepo_entrance.qdnn", "xepo_albedo.qdnn",
+                                 "light-STDCNet813.pt.tflite.qdnn", "xepo_smooth.qdnn"};
+    struct Case {
+        std::string replaced;  // file name the engine loads
+        std::string source;    // file put there
+    };
+    std::vector<Case> cases;
+    for (const std::string& replaced : names) {
+        for (const std::string& source : names) {
+            if (source != replaced) {
+                cases.push_back({replaced, std::string(DEFAULT_MODEL_DIR) + source});
+            }
+        }
+    }
+    cases.push_back({names[0], std::string(LIFECYCLE_TEST_SET_DIR) + "wrong_rank_entrance.onnx"});
+
+    const fs::path dir = LIFECYCLE_SCRATCH_DIR;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.replaced + " <- " + c.source);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        for (const std::string& name : names) {
+            fs::copy_file(name == c.replaced ? c.source : std::string(DEFAULT_MODEL_DIR) + name,
+                          dir / name);
+        }
+        log.clear();
+        EXPECT_EQ(initAeEngine(params((dir.string() + "/").c_str()).get()), nullptr);
+        EXPECT_EQ(xepo::engineInstance, nullptr);
+        int shapeLines = 0;
+        for (const std::string& text : log.texts()) {
+            if (text.find("the engine needs input") != std::string::npos) {
+                ++shapeLines;
+                EXPECT_NE(text.find((dir / c.replaced).string()), std::string::npos) << text;
+            }
+        }
+        EXPECT_EQ(shapeLines, 1);
+    }
+    fs::remove_all(dir);
+    void* engine = initAeEngine(params(DEFAULT_MODEL_DIR).get());
+    EXPECT_NE(engine, nullptr);
+    releaseAeEngine(&engine);
 }
 
 // Guards release: of nothing (null, a pointer to null, a pointer that is not

@@ -8,7 +8,8 @@ deterministic: the same arguments always give byte-identical files.
       Test models with inputs and expected outputs computed by numpy, plus bad
       model files. For a model <m>: <m>.onnx, <m>.in<i>.f32 and <m>.out<j>.f32
       (raw little-endian float32, row-major in the model's declared layout).
-      Bad files are named bad_<what>.onnx.
+      Bad files are named bad_<what>.onnx. wrong_rank_entrance.onnx has the
+      entrance model's input and four outputs, shaped (1,2,2) instead of (1,4).
 
   make_test_models.py constant-set <outdir> --entrance E0 E1 E2 E3 --albedo A
                       --smooth S [--light-rect R0 C0 R1 C1]
@@ -186,6 +187,14 @@ def bad_models(outdir, rng, good_model):
                          "missing_input")
     write_bytes(os.path.join(outdir, "bad_missing_input.onnx"), missing.SerializeToString())
 
+    # Declares more output elements than the graph makes: a caller sizing its
+    # buffer by the declaration must never receive the graph's other size.
+    oversized = make_model([helper.make_node("Gemm", ["v", "w", "b"], ["p"], transB=1)],
+                           [float_input("v", [1, 5])], [float_input("p", [1, 8])],
+                           [tensor("w", np.zeros((3, 5), np.float32)),
+                            tensor("b", np.zeros((3,), np.float32))], "declared_size")
+    write_bytes(os.path.join(outdir, "bad_declared_size.onnx"), oversized.SerializeToString())
+
 
 def write_test_set(outdir):
     rng = np.random.RandomState(20240611)
@@ -197,6 +206,7 @@ def write_test_set(outdir):
     for stem, (model, inputs, outputs) in cases.items():
         write_case(outdir, stem, model, inputs, outputs)
     bad_models(outdir, rng, cases["conv_nhwc"][0])
+    write_model(outdir, "wrong_rank_entrance.onnx", wrong_rank_entrance_model())
 
 
 # -------------------------------------------------------------- constant set
@@ -215,6 +225,19 @@ def constant_head_model(name, values):
              tensor("b", np.asarray(values, np.float32))]
     return make_model(nodes, [float_input("image", [1, MODEL_SIDE, MODEL_SIDE, 3])],
                       [float_input("scores", [1, k])], inits, name)
+
+
+def wrong_rank_entrance_model():
+    """The constant entrance head with its four values reshaped to (1,2,2): the
+    element count the engine expects in a layout it does not."""
+    head = constant_head_model("wrong_rank_entrance", [0.25, 0.5, 0.75, 1.0])
+    graph = head.graph
+    graph.node[-1].output[0] = "flat_scores"
+    graph.node.append(helper.make_node("Reshape", ["flat_scores", "rank3"], ["scores"]))
+    graph.initializer.append(tensor("rank3", np.asarray([1, 2, 2], np.int64)))
+    del graph.output[:]
+    graph.output.append(float_input("scores", [1, 2, 2]))
+    return head
 
 
 def constant_light_model(rect):

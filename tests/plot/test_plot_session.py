@@ -7,6 +7,7 @@ Exits with 77 (skipped) when matplotlib or numpy is missing.
 """
 
 import base64
+import importlib.util
 import json
 import os
 import struct
@@ -103,6 +104,18 @@ class PlotSessionTest(unittest.TestCase):
             with self.subTest(maps=maps):
                 done, png = self.plot([record(n) for n in range(5)], "--maps", maps)
                 self.assertEqual((done.returncode, png), (2, None))
+
+    def test_score_axis_takes_in_raised_scores(self):
+        spec = importlib.util.spec_from_file_location("plot_session", SCRIPT)
+        plot_session = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(plot_session)
+        cases = [([18.0], (10.0, 45.0)),           # the mapped scale, with margins
+                 ([18.0, 52.0], (10.0, 53.0)),     # a raised image-entry score
+                 ([48.0, float("nan")], (10.0, 49.0)),
+                 ([5.0], (4.0, 45.0))]
+        for scores, expected in cases:
+            with self.subTest(scores=scores):
+                self.assertEqual(plot_session.score_axis_range(scores), expected)
 
 
 if __name__ == "__main__":

@@ -67,10 +67,10 @@ TEST(HostRuntime, ShapesAreKnownRightAfterLoading) {
 // Each file in its own case: the runtime validates what OpenCV would run anyway
 // (short weights, no nodes); the sanitizer build sees any read out of bounds.
 TEST(HostRuntime, EveryBadModelFileFailsWithAStatus) {
-    for (const char* file :
-         {"bad_empty.onnx", "bad_garbage.onnx", "bad_text.onnx", "bad_truncated.onnx",
-          "bad_short_weight.onnx", "bad_no_nodes.onnx", "bad_unknown_op.onnx",
-          "bad_foreign_op.onnx", "bad_missing_input.onnx", "no_such_model.onnx"}) {
+    for (const char* file : {"bad_empty.onnx", "bad_garbage.onnx", "bad_text.onnx",
+                             "bad_truncated.onnx", "bad_short_weight.onnx", "bad_no_nodes.onnx",
+                             "bad_unknown_op.onnx", "bad_foreign_op.onnx", "bad_missing_input.onnx",
+                             "bad_declared_size.onnx", "no_such_model.onnx"}) {
         SCOPED_TRACE(file);
         Net net(qdnnNetCreate(), &qdnnNetDestroy);
         EXPECT_NE(qdnnNetLoadModelFromPath(net.get(), (kTest + file).c_str()), 0);
@@ -89,6 +89,19 @@ TEST(HostRuntime, UnboundOutputFailsWhereOutputsMustBeBound) {
         EXPECT_EQ(qdnnSessionWarmup(session), 0) << type;
         EXPECT_EQ(qdnnSessionRun(session) != 0, type != kQdnnInferenceGpu) << type;
     }
+}
+
+// A host buffer smaller than its tensor is refused when it is bound, so no
+// upload, run or download can write past it.
+TEST(HostRuntime, ABufferSmallerThanItsTensorIsRefused) {
+    QDNNTensor host = qdnnTensorCreate(1, 1, 1, 4, 1, 8, 0);
+    std::vector<float> values(4);
+    EXPECT_NE(qdnnTensorSetHostBuffer(host, values.data(), 3 * sizeof(float)), 0);
+    EXPECT_NE(qdnnTensorSetOffsetedHostBuffer(host, values.data(), 4 * sizeof(float), 4,
+                                              4 * sizeof(float)),
+              0);
+    EXPECT_EQ(qdnnTensorSetHostBuffer(host, values.data(), 4 * sizeof(float)), 0);
+    qdnnTensorDestroy(host);
 }
 
 // OpenCV would silently run a 112x112 input through a 224x224 model.

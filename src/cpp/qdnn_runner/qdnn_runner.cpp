@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <utility>
 
 #include "runtime/qdnn_interface.h"
 
@@ -43,7 +45,43 @@ QDNNTensor createHostTensorLike(QDNNTensor sessionTensor) {
                             kQdnnMemoryHost);
 }
 
+QDNNTensorShape shapeOf(QDNNTensor tensor) {
+    return {qdnnTensorGetBatch(tensor), qdnnTensorGetHeight(tensor), qdnnTensorGetWidth(tensor),
+            qdnnTensorGetChannel(tensor)};
+}
+
+// "1x224x224x3, 1x3" for a list of shapes; "none" for an empty one.
+std::string describeShapes(const std::vector<QDNNTensorShape>& shapes) {
+    if (shapes.empty()) {
+        return "none";
+    }
+    std::string text;
+    for (const QDNNTensorShape& shape : shapes) {
+        if (!text.empty()) {
+            text += ", ";
+        }
+        text += std::to_string(shape.batch) + "x" + std::to_string(shape.height) + "x" +
+                std::to_string(shape.width) + "x" + std::to_string(shape.channel);
+    }
+    return text;
+}
+
+std::vector<QDNNTensorShape> shapesOf(const std::vector<QDNNTensor>& tensors) {
+    std::vector<QDNNTensorShape> shapes;
+    for (QDNNTensor tensor : tensors) {
+        shapes.push_back(shapeOf(tensor));
+    }
+    return shapes;
+}
+
 }  // namespace
+
+void QDNNRunner::expectShapes(std::vector<QDNNTensorShape> inputs,
+                              std::vector<QDNNTensorShape> outputs) {
+    expectedInputShapes = std::move(inputs);
+    expectedOutputShapes = std::move(outputs);
+    shapesExpected = true;
+}
 
 int32_t QDNNRunner::parseBackend(const std::string& backend) {
     if (backend == "HTP") {
@@ -159,11 +197,30 @@ bool QDNNRunner::initMetaData() {
                 return false;
             }
         }
-        return true;
+        return matchesExpectedShapes();
     } catch (const std::exception& error) {
         XEPO_LOGE("tensor lists failed: %s", error.what());
         return false;
     }
+}
+
+bool QDNNRunner::matchesExpectedShapes() const {
+    if (!shapesExpected) {
+        return true;
+    }
+    // The host tensors carry the session's shapes, and their sizes are what
+    // forward() binds to the caller's buffers.
+    const std::vector<QDNNTensorShape> inputs = shapesOf(inputHostTensors);
+    const std::vector<QDNNTensorShape> outputs = shapesOf(outputHostTensors);
+    if (inputs == expectedInputShapes && outputs == expectedOutputShapes) {
+        return true;
+    }
+    XEPO_LOGE(
+        "model %s has input %s and output %s (batch x height x width x channel); the engine "
+        "needs input %s and output %s",
+        modelPath.c_str(), describeShapes(inputs).c_str(), describeShapes(outputs).c_str(),
+        describeShapes(expectedInputShapes).c_str(), describeShapes(expectedOutputShapes).c_str());
+    return false;
 }
 
 int32_t QDNNRunner::forward(const std::vector<void*>& inputs, const std::vector<void*>& outputs) {

@@ -4,6 +4,11 @@
 // model, creates and warms up the session "default" and one host tensor per
 // model input and output; forward() binds the caller's buffers to those host
 // tensors (no copy) and runs the model synchronously.
+//
+// forward() tells the runtime that each buffer holds as many bytes as the
+// model's tensor, so a caller with fixed buffers names their shapes with
+// expectShapes() before init(): a model whose tensors differ is then refused
+// at init() instead of writing past the caller's memory on its first run.
 #ifndef QDNN_RUNNER_H
 #define QDNN_RUNNER_H
 
@@ -14,6 +19,20 @@
 
 #include "qdnn_api.h"
 #include "xepo_log.h"
+
+// A tensor shape as the runtime reports it: batch, height, width, channel.
+struct QDNNTensorShape {
+    int32_t batch = 0;
+    int32_t height = 0;
+    int32_t width = 0;
+    int32_t channel = 0;
+
+    bool operator==(const QDNNTensorShape& other) const {
+        return batch == other.batch && height == other.height && width == other.width &&
+               channel == other.channel;
+    }
+    bool operator!=(const QDNNTensorShape& other) const { return !(*this == other); }
+};
 
 class QDNNRunner {
   public:
@@ -36,6 +55,10 @@ class QDNNRunner {
     QDNNRunner(const QDNNRunner&) = delete;
     QDNNRunner& operator=(const QDNNRunner&) = delete;
 
+    // The shapes of the buffers the caller will pass to forward(), one per
+    // model input and output in index order. Without a call, any shape goes.
+    void expectShapes(std::vector<QDNNTensorShape> inputs, std::vector<QDNNTensorShape> outputs);
+
     int32_t init();
     int32_t forward(const std::vector<void*>& inputs, const std::vector<void*>& outputs);
 
@@ -47,6 +70,7 @@ class QDNNRunner {
 
   private:
     bool initMetaData();
+    bool matchesExpectedShapes() const;
     void release();
 
     std::string modelPath;
@@ -61,6 +85,9 @@ class QDNNRunner {
     std::vector<QDNNTensor> inputSessionTensors;
     std::vector<QDNNTensor> outputSessionTensors;
     bool valid = true;
+    bool shapesExpected = false;
+    std::vector<QDNNTensorShape> expectedInputShapes;
+    std::vector<QDNNTensorShape> expectedOutputShapes;
 };
 
 #endif  // QDNN_RUNNER_H
