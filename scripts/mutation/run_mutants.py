@@ -1,0 +1,217 @@
+#!/usr/bin/python3
+"""Mutation testing: puts single faults into the engine, preprocessing, runtime
+and tools one at a time, runs the native tests on each, and reports how many
+each folder's tests caught.
+
+    /usr/bin/python3 scripts/mutation/run_mutants.py [--seed S] [--per-folder N]
+        [--build DIR] [--jobs J] [--list] [--folder F]...
+
+It works on a copy of the source tree in DIR/tree (default build/mutation), so
+the checkout is never modified, and builds it in DIR/build with light
+optimisation (a mutant's cost is mostly its rebuild). A mutant that does not
+compile is left out of the count. A mutant counts as killed when any test
+fails or times out.
+
+Survivors that cannot change any output are listed with the reason in
+scripts/mutation/equivalent.txt (one per line: the key the report prints, a
+tab, the reason); they are reported but not counted.
+
+Writes DIR/report.md and prints it. Exits 0 when at least 85 % of the counted
+mutants were killed overall and at least 80 % in every folder, 1 otherwise,
+2 when the unmutated tree does not build or pass.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import mutants  # noqa: E402
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+EQUIVALENT_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "equivalent.txt")
+# The folders whose code the draw covers, each reported on its own.
+FOLDERS = ["src/xepo", "src/cpp", "src/runtime", "src/imgproc", "tools/xepo"]
+# Kill rates the suite must reach: overall, and in every folder.
+OVERALL_TARGET = 0.85
+FOLDER_TARGET = 0.80
+# A rebuild or a test run that takes longer than this has hung.
+BUILD_TIMEOUT_S = 900
+TEST_TIMEOUT_S = 120
+
+
+def run(command, cwd=None, timeout=None):
+    """Runs a command quietly; its exit code, or None when it timed out."""
+    try:
+        done = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+        return done.returncode
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def copy_tree(tree):
+    """The checkout's files (committed or not, never ignored ones) into `tree`."""
+    listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                            cwd=ROOT, capture_output=True, check=True).stdout
+    for name in listed.decode().split("\0"):
+        if not name:
+            continue
+        source = os.path.join(ROOT, name)
+        target = os.path.join(tree, name)
+        if not os.path.isfile(source):
+            continue
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        if not os.path.exists(target) or not same_file(source, target):
+            shutil.copy2(source, target)
+
+
+def same_file(a, b):
+    with open(a, "rb") as x, open(b, "rb") as y:
+        return x.read() == y.read()
+
+
+def source_files(tree, folder):
+    found = []
+    for base, _, names in os.walk(os.path.join(tree, folder)):
+        for name in sorted(names):
+            if name.endswith((".cpp", ".h")):
+                found.append(os.path.relpath(os.path.join(base, name), tree))
+    return sorted(found)
+
+
+def read_equivalent():
+    known = {}
+    if os.path.exists(EQUIVALENT_FILE):
+        with open(EQUIVALENT_FILE, encoding="utf-8") as stream:
+            for line in stream:
+                if line.strip() and not line.startswith("#") and "\t" in line:
+                    key, reason = line.rstrip("\n").split("\t", 1)
+                    known[key] = reason
+    return known
+
+
+def build_and_test(build, jobs):
+    """'killed', 'survived' or 'stillborn' (does not compile)."""
+    if run(["cmake", "--build", build, "-j", str(jobs)], timeout=BUILD_TIMEOUT_S) != 0:
+        return "stillborn"
+    status = run(["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", str(TEST_TIMEOUT_S),
+                  "--stop-on-failure"], timeout=TEST_TIMEOUT_S * 20)
+    return "survived" if status == 0 else "killed"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--per-folder", type=int, default=12)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "mutation"))
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--folder", action="append", choices=FOLDERS)
+    parser.add_argument("--list", action="store_true", help="print the draw and stop")
+    args = parser.parse_args()
+    if args.per_folder < 1:
+        parser.error("--per-folder must be at least 1")
+    folders = args.folder or FOLDERS
+
+    tree = os.path.join(args.build, "tree")
+    build = os.path.join(args.build, "build")
+    os.makedirs(tree, exist_ok=True)
+    copy_tree(tree)
+
+    drawn = []
+    for index, folder in enumerate(FOLDERS):
+        candidates = []
+        for path in source_files(tree, folder):
+            with open(os.path.join(tree, path), encoding="utf-8") as stream:
+                candidates.extend(mutants.file_mutants(path, stream.read()))
+        chosen = mutants.draw(candidates, args.per_folder, args.seed * 1000 + index)
+        if folder in folders:
+            drawn.extend((folder, m) for m in chosen)
+    if args.list:
+        for folder, mutant in drawn:
+            print(mutant.describe())
+        return 0
+
+    if run(["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+            "-DCMAKE_CXX_FLAGS_RELEASE=-O1", "-DCMAKE_C_FLAGS_RELEASE=-O1",
+            "-DXEPO_BUILD_BENCHMARKS=OFF", "-DXEPO_BUILD_FUZZERS=OFF"]) != 0:
+        print("the unmutated tree does not configure", file=sys.stderr)
+        return 2
+    if build_and_test(build, args.jobs) != "survived":
+        print("the unmutated tree does not build or pass its tests", file=sys.stderr)
+        return 2
+
+    equivalent = read_equivalent()
+    results = []
+    started = time.monotonic()
+    for number, (folder, mutant) in enumerate(drawn, start=1):
+        path = os.path.join(tree, mutant.path)
+        with open(path, encoding="utf-8") as stream:
+            original = stream.read()
+        with open(path, "w", encoding="utf-8") as stream:
+            stream.write(mutants.apply(original, mutant))
+        try:
+            outcome = build_and_test(build, args.jobs)
+        finally:
+            with open(path, "w", encoding="utf-8") as stream:
+                stream.write(original)
+        if outcome == "survived" and mutant.key() in equivalent:
+            outcome = "equivalent"
+        results.append((folder, mutant, outcome))
+        print("[%d/%d %4.0fs] %-10s %s" % (number, len(drawn), time.monotonic() - started, outcome,
+                                          mutant.describe()), flush=True)
+    # Leave the copy as the checkout has it, built.
+    run(["cmake", "--build", build, "-j", str(args.jobs)], timeout=BUILD_TIMEOUT_S)
+
+    report, met = summarise(results, equivalent, args)
+    with open(os.path.join(args.build, "report.md"), "w", encoding="utf-8") as stream:
+        stream.write(report)
+    print(report)
+    return 0 if met else 1
+
+
+def summarise(results, equivalent, args):
+    lines = ["# Mutation run: seed %d, %d per folder" % (args.seed, args.per_folder), "",
+             "| folder | killed | survived | equivalent | did not compile | kill rate |",
+             "|---|---|---|---|---|---|"]
+    met = True
+    total_killed = total_counted = 0
+    for folder in FOLDERS:
+        rows = [outcome for f, _, outcome in results if f == folder]
+        if not rows:
+            continue
+        killed, survived = rows.count("killed"), rows.count("survived")
+        counted = killed + survived
+        rate = killed / counted if counted else 1.0
+        met = met and rate >= FOLDER_TARGET
+        total_killed += killed
+        total_counted += counted
+        lines.append("| %s | %d | %d | %d | %d | %.0f %% |" % (
+            folder, killed, survived, rows.count("equivalent"), rows.count("stillborn"),
+            100 * rate))
+    overall = total_killed / total_counted if total_counted else 1.0
+    met = met and overall >= OVERALL_TARGET
+    lines.append("| **all** | %d | %d | | | **%.0f %%** |" % (
+        total_killed, total_counted - total_killed, 100 * overall))
+    lines.append("")
+    survivors = [m for _, m, outcome in results if outcome == "survived"]
+    if survivors:
+        lines += ["Survivors (key for equivalent.txt after the tab):", ""]
+        lines += ["- %s\t%s" % (m.describe(), m.key()) for m in survivors]
+        lines.append("")
+    listed = [m for _, m, outcome in results if outcome == "equivalent"]
+    if listed:
+        lines += ["Equivalent survivors:", ""]
+        lines += ["- %s: %s" % (m.describe(), equivalent[m.key()]) for m in listed]
+        lines.append("")
+    lines.append("Targets (%.0f %% overall, %.0f %% per folder): %s" % (
+        100 * OVERALL_TARGET, 100 * FOLDER_TARGET, "met" if met else "NOT met"))
+    return "\n".join(lines) + "\n", met
+
+
+if __name__ == "__main__":
+    sys.exit(main())
