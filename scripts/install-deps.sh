@@ -18,8 +18,10 @@ NATIVE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # command-line tool
   libcli11-dev nlohmann-json3-dev
-  # model generator and plots (Debian's interpreter: /usr/bin/python3)
-  python3 python3-onnx python3-numpy python3-matplotlib
+  # model generator, plots, the Python module and its tests (Debian's
+  # interpreter: /usr/bin/python3)
+  python3 python3-dev python3-onnx python3-numpy python3-matplotlib pybind11-dev python3-pytest
+  python3-distributed
 )
 
 ARM64_PACKAGES=(
