@@ -9,6 +9,9 @@ cmake --build --preset host -j "$(nproc)"
 
 xepo=build/host/bin/xepo
 session=build/demo-session
+# The replay's files and the plot below live beside the session; synth only
+# writes over its own files, so this script removes its own first.
+rm -f "$session/replay.csv" "$session/replay.jsonl" "$session/plot.png"
 # 120 frames (4 s at 30 Hz) panning over the launch pad and back, a zoom to 2x
 # and back in the middle rest, and a still capture near the end.
 "$xepo" synth samples/rocket.jpg --out "$session" --frames 120 --motion pan \

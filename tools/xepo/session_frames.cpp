@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "image_file_check.h"
+
 namespace {
 
 // Fixed point of the sampling positions: 16 fractional bits.
@@ -72,11 +74,21 @@ uint8_t chromaV(int r, int g, int b) {
 }  // namespace
 
 bool loadSourcePhoto(const std::string& path, SourcePhoto& photo, std::string& error) {
+    // The same checks as for the engine's image files: a size the tool can
+    // afford to decode and all the data the header announces.
+    ImageFileInfo info;
+    std::string reason;
+    const OpenFile file =
+        checkImageFile(path, info, reason) ? openRegularFile(path, reason) : OpenFile();
+    if (file == nullptr) {
+        error = path + ": " + reason;
+        return false;
+    }
     int components = 0;
-    stbi_uc* pixels = stbi_load(path.c_str(), &photo.width, &photo.height, &components, 3);
+    stbi_uc* pixels = stbi_load_from_file(file.get(), &photo.width, &photo.height, &components, 3);
     if (pixels == nullptr) {
-        const char* reason = stbi_failure_reason();
-        error = "cannot decode " + path + " (" + (reason != nullptr ? reason : "unknown") + ")";
+        const char* failure = stbi_failure_reason();
+        error = "cannot decode " + path + " (" + (failure != nullptr ? failure : "unknown") + ")";
         return false;
     }
     photo.rgb.assign(pixels, pixels + static_cast<size_t>(photo.width) * photo.height * 3);
