@@ -86,9 +86,9 @@ constexpr float kBlendCloseScores = 10.0f;
 // pulled back halfway, so that one moving frame does not jump the exposure.
 constexpr float kMovingBrightScore = 20.0f;
 constexpr float kMovingJump = 10.0f;
-// A last output this near neutral gives way in part to a bright fresh score...
+// A last output this near neutral gives way partly to a bright fresh score...
 constexpr float kNearNeutral = 0.5f;
-// ...and a near-neutral fresh score gives way in part to a dark last output when
+// ...and a near-neutral fresh score gives way partly to a dark last output when
 // the lux is near the reference.
 constexpr float kNeutralBandMin = 17.0f;
 constexpr float kNeutralBandMax = 19.0f;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <tuple>
@@ -36,7 +37,7 @@ struct Remembered {
 
 // The engine before the frame, and the frame.
 struct Given {
-    // Engine: last output and frame score, last entrance confidence, model
+    // Engine: last frame score and last output, last entrance confidence, model
     // runs so far, map state, stability, reference lux, remembered scenes.
     float lastScore = 30, lastOutput = 30, lastConfidence = 0.9f;
     int32_t runs = 10, mapState = 0, isStable = -3, lastIsStable = 0;

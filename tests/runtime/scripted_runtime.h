@@ -41,7 +41,7 @@ struct ScriptedCall {
 using ScriptedShape = std::array<int32_t, 4>;
 
 // A model answered by the runtime itself, found by the file name in the path
-// it is loaded from (the part after the last '/').
+// it is loaded from (what follows the last '/').
 struct ScriptedModel {
     ScriptedShape input{};
     ScriptedShape output{};
