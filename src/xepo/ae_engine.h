@@ -61,8 +61,8 @@ struct ScoreAverage {
 struct HistoryEntry {
     std::unique_ptr<int32_t[]> hist;  // copy of the scene's 64-bin histogram
     float score = 0.0f;               // logged as "history_ae"
-    float enConfidence = 0.0f;        // lastEnResult[1] at that time
-    float enLsProb = 0.0f;            // lastEnResult[3] at that time
+    float enConfidence = 0.0f;        // the last entrance scene confidence at that time
+    float enLsProb = 0.0f;            // the last entrance light-scene probability
     int32_t isSegResult = 0;
     float aecLux = 0.0f;  // logged as "history_aec_lux"
     float scale = 0.0f;

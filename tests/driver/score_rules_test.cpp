@@ -45,6 +45,8 @@ TEST(SelectScore, FirstMatchingRuleDecides) {
         {15, 16, 300, 300, 18, 0, 15, "both dark, frame darker"},
         {28, 24, 300, 300, 18, 0, 28, "both bright, frame up to 5 above"},
         {22, 30, 302, 300, 30, 0, 22, "falling score explained by a darker lux"},
+        {22, 30, 301, 300, 29, 0, 30, "a lux change of exactly 1 does not explain a fall"},
+        {30, 22, 301, 300, 23, 0, 22, "nor a rise"},
         {35, 28, 300, 300, 18, 0, 35, "rising score with no lux rise"},
         {22, 30, 300, 300, 29, 0, 30, "unexplained fall: the average is nearer the last output"},
         {22, 30, 300, 300, 23, 0, 22, "unexplained fall: the frame is nearer the last output"},

@@ -50,9 +50,9 @@ struct Frame {
     int32_t rest = -1;
 };
 
-// One frame whose block moves the x angle by rate * 0.01.
-Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux) {
-    const IMUDataBlock move = makeGyroBlock(1, kTrack + 10 * kMs, 0, rate, 0, 0);
+// One frame whose block moves the x angle by rate * 0.01 (and y and z by theirs).
+Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux, float y = 0, float z = 0) {
+    const IMUDataBlock move = makeGyroBlock(1, kTrack + 10 * kMs, 0, rate, y, z);
     Frame f;
     f.g = xepo::processGyroAndStability(e, &move, now, &f.rest, &f.score, f.angle, lux);
     return f;
@@ -125,6 +125,19 @@ TEST(GyroStability, DarkSceneTable) {
             << lux;
         EXPECT_EQ(e->isStable, cls) << lux << " " << refLux << " " << rested;
         EXPECT_EQ(e->refAecLux, refAfter);
+    }
+}
+
+// The distance moved is the length of the turn about all three axes at once:
+// from angles (1, 2, 3), each of these turns measures 0.13.
+TEST(GyroStability, DistanceAboutThreeAxes) {
+    const std::tuple<float, float, float> rates[] = {{3, 4, 12}, {-12, 3, 4}, {4, -12, -3}};
+    for (const auto& [x, y, z] : rates) {
+        auto e = runningEngine(0.02f, 100.0f);
+        std::tie(e->imuAngle[0], e->imuAngle[1], e->imuAngle[2]) = std::make_tuple(1, 2, 3);
+        const Frame f = runFrame(e.get(), x, kUs, 100.0f, y, z);
+        EXPECT_NEAR(f.g, 0.13f, 1e-5f) << x << " " << y << " " << z;
+        EXPECT_NEAR(f.angle[2], 3 + z * 0.01f, 1e-5f);
     }
 }
 
