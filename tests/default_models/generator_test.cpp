@@ -12,8 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Debian's interpreter: python3-onnx and python3-numpy belong to it alone.
-const std::string kPython = "/usr/bin/python3";
+// The interpreter the build found with python3-onnx and python3-numpy
+// (Python3_EXECUTABLE, Debian's /usr/bin/python3 by default).
+const std::string kPython = XEPO_PYTHON;
 const fs::path kModelDir = fs::path(XEPO_SOURCE_DIR) / "models";
 
 std::string readBytes(const fs::path& path) {
@@ -42,8 +43,8 @@ TEST(DefaultModelGenerator, CommittedFilesEqualAFreshRunAndStaySmall) {
         const std::string fresh = readBytes(outDir / file);
         ASSERT_FALSE(fresh.empty()) << "the generator wrote no " << file;
         EXPECT_TRUE(readBytes(kModelDir / file) == fresh)
-            << "models/" << file << " differs from the generator's output: run "
-            << "/usr/bin/python3 tools/models/make_default_models.py and commit the result";
+            << "models/" << file << " differs from the generator's output: run " << kPython
+            << " tools/models/make_default_models.py and commit the result";
     }
 }
 

@@ -9,13 +9,11 @@
 
 #include <cstdint>
 
-namespace xepo {
+// Status codes of the preprocessing operations: kStatusMissingInput,
+// kStatusNoTavkit and kStatusOperatorFailed.
+#include "xepo_status.h"
 
-// Status codes of the preprocessing operations.
-constexpr int32_t kStatusMissingInput = -2001;    // null plane, undecodable file
-constexpr int32_t kStatusNoTavkit = -3001;        // no context, or it could not be made
-constexpr int32_t kStatusRegisterFailed = -3002;  // operator registration failed
-constexpr int32_t kStatusOperatorFailed = -3003;  // an operator run failed
+namespace xepo {
 
 // Normalisation parameters used at every call site: out = (in - 127.5) / 127.5.
 constexpr float kNormalizationMean = 127.5f;

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <new>
 
-#include "xepo_log.h"
+#include "imgproc/kal_labeling/labeling_log.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ uint16_t* labelRow(const qiraImage& image, int32_t y) {
 }
 
 // Logs the library's status line for a failure and yields the status.
-#define KAL_FAIL(status) (XEPO_LOG_LABELING_STATUS(status), (status))
+#define KAL_FAIL(status) (KAL_LOG_STATUS(status), (status))
 
 void freeStripTables(ConnectivityContext* context) {
     delete[] context->stripRowCounts;
@@ -227,7 +227,7 @@ void resolveLabels(ConnectivityContext* context, uint32_t labelEnd) {
 ConnectivityContext* qiraConnectivityInit() {
     ConnectivityContext* context = new (std::nothrow) ConnectivityContext{};
     if (context == nullptr) {
-        XEPO_LOG_LABELING_STATUS(kQiraOutOfMemory);
+        KAL_LOG_STATUS(kQiraOutOfMemory);
         return nullptr;
     }
     context->labelMap = new (std::nothrow) uint16_t[kQiraLabelTableSize]();
@@ -235,7 +235,7 @@ ConnectivityContext* qiraConnectivityInit() {
     context->boxes = new (std::nothrow) int32_t[kBoxValues * kQiraLabelTableSize]();
     if (context->labelMap == nullptr || context->areas == nullptr || context->boxes == nullptr) {
         qiraConnectivityRelease(context);
-        XEPO_LOG_LABELING_STATUS(kQiraOutOfMemory);
+        KAL_LOG_STATUS(kQiraOutOfMemory);
         return nullptr;
     }
     return context;
