@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     registerImageCommand(app);
     registerSynthCommand(app);
     registerReplayCommand(app);
+    registerSimCommand(app);
     CLI11_PARSE(app, argc, argv);
     return commandExitCode();
 }
