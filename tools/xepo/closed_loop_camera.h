@@ -51,11 +51,13 @@ class SimCamera {
 
     // Renders the crop window `window` exposed by `ev`: bilinear sample of the
     // radiance, times 2^ev, clipped at white, sRGB-encoded to 8 bits, noise
-    // added, then NV21. The sampled window is kept while `window` stays the same.
+    // added, then NV21. The sampled window is kept while `window` stays the
+    // same, and the table from radiance to code while `ev` does.
     void render(const WindowRect& window, double ev, CameraFrame& frame);
 
   private:
     void sampleWindow(const WindowRect& window);
+    void buildCodeTable(uint64_t gain);
 
     const Scene& scene_;
     int width_;
@@ -64,7 +66,10 @@ class SimCamera {
     SeededRandom random_;
     bool sampled_ = false;
     WindowRect sampledWindow_;
-    std::vector<uint32_t> window_;  // linear RGB of the window at the output size
+    // The window at the output size as radiance levels (see the .cpp).
+    std::vector<uint16_t> window_;
+    uint64_t tableGain_ = 0;
+    std::vector<uint8_t> codeOfLevel_;  // 8-bit code of each level at tableGain_
 };
 
 // Mean linear luminance (0 = black, 1 = white) of an 8-bit sRGB frame of

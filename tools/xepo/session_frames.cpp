@@ -22,18 +22,6 @@ constexpr double kMaxLux = 460.0;
 constexpr double kLumaBlack = 16.0;
 constexpr double kLumaRange = 219.0;
 
-// BT.601 limited range in 8-bit integer form. The offsets keep every sum
-// positive before the shift.
-uint8_t lumaOf(int r, int g, int b) {
-    return static_cast<uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
-}
-uint8_t chromaU(int r, int g, int b) {
-    return static_cast<uint8_t>((-38 * r - 74 * g + 112 * b + 128 + (128 << 8)) >> 8);
-}
-uint8_t chromaV(int r, int g, int b) {
-    return static_cast<uint8_t>((112 * r - 94 * g - 18 * b + 128 + (128 << 8)) >> 8);
-}
-
 }  // namespace
 
 bool loadSourcePhoto(const std::string& path, SourcePhoto& photo, std::string& error) {
@@ -90,32 +78,31 @@ std::vector<int64_t> samplePositions(double start, double length, int outCount, 
     return positions;
 }
 
+void rgbToNv21Chroma(const uint8_t* rgb, int width, int height, uint8_t* vu) {
+    const size_t rowBytes = static_cast<size_t>(width) * kRgbChannels;
+    for (int row = 0; row + 1 < height; row += 2) {
+        const uint8_t* upper = rgb + static_cast<size_t>(row) * rowBytes;
+        const uint8_t* lower = upper + rowBytes;
+        uint8_t* out = vu + static_cast<size_t>(row / 2) * width;
+        for (int col = 0; col + 1 < width; col += 2) {
+            const size_t at = static_cast<size_t>(col) * kRgbChannels;
+            const int r = (upper[at] + upper[at + 3] + lower[at] + lower[at + 3] + 2) >> 2;
+            const int g = (upper[at + 1] + upper[at + 4] + lower[at + 1] + lower[at + 4] + 2) >> 2;
+            const int b = (upper[at + 2] + upper[at + 5] + lower[at + 2] + lower[at + 5] + 2) >> 2;
+            out[col] = bt601ChromaV(r, g, b);
+            out[col + 1] = bt601ChromaU(r, g, b);
+        }
+    }
+}
+
 void rgbToNv21(const uint8_t* rgb, int width, int height, std::vector<uint8_t>& nv21) {
     const size_t lumaBytes = static_cast<size_t>(width) * height;
     nv21.resize(lumaBytes * 3 / 2);
-    for (size_t i = 0; i < lumaBytes; ++i) {
-        const uint8_t* pixel = rgb + i * kRgbChannels;
-        nv21[i] = lumaOf(pixel[0], pixel[1], pixel[2]);
+    uint8_t* luma = nv21.data();
+    for (size_t i = 0; i < lumaBytes; ++i, rgb += kRgbChannels) {
+        luma[i] = bt601Luma(rgb[0], rgb[1], rgb[2]);
     }
-    const size_t rowBytes = static_cast<size_t>(width) * kRgbChannels;
-    for (int row = 0; row < height; row += 2) {
-        const uint8_t* upper = rgb + static_cast<size_t>(row) * rowBytes;
-        uint8_t* vu = &nv21[lumaBytes + static_cast<size_t>(row / 2) * width];
-        for (int col = 0; col < width; col += 2) {
-            int sum[kRgbChannels] = {0, 0, 0};
-            for (const uint8_t* line : {upper, upper + rowBytes}) {
-                const uint8_t* pair = line + static_cast<size_t>(col) * kRgbChannels;
-                for (int c = 0; c < kRgbChannels; ++c) {
-                    sum[c] += pair[c] + pair[c + kRgbChannels];
-                }
-            }
-            const int r = (sum[0] + 2) >> 2;
-            const int g = (sum[1] + 2) >> 2;
-            const int b = (sum[2] + 2) >> 2;
-            vu[col] = chromaV(r, g, b);
-            vu[col + 1] = chromaU(r, g, b);
-        }
-    }
+    rgbToNv21Chroma(rgb - lumaBytes * kRgbChannels, width, height, luma + lumaBytes);
 }
 
 void renderWindow(const SourcePhoto& photo, const WindowGeometry& geometry, double yaw,

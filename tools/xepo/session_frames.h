@@ -82,10 +82,26 @@ void sampleBilinear(const Pixel* image, int width, int height, int channels, int
     }
 }
 
-// Converts an 8-bit RGB frame (interleaved, width x height, both even) to NV21
-// (stride = width): BT.601 limited range (Y 16..235), the range the image
-// operators decode; chroma from the mean of each 2 x 2 block, V before U.
-// Integer arithmetic throughout, so every machine makes the same bytes.
+// BT.601 limited range (Y 16..235) in 8-bit integer form, the range the image
+// operators decode. The offsets keep every sum positive before the shift.
+inline uint8_t bt601Luma(int r, int g, int b) {
+    return static_cast<uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+}
+inline uint8_t bt601ChromaU(int r, int g, int b) {
+    return static_cast<uint8_t>((-38 * r - 74 * g + 112 * b + 128 + (128 << 8)) >> 8);
+}
+inline uint8_t bt601ChromaV(int r, int g, int b) {
+    return static_cast<uint8_t>((112 * r - 94 * g - 18 * b + 128 + (128 << 8)) >> 8);
+}
+
+// The interleaved V/U plane of an NV21 frame (width x height / 2 bytes at
+// `vu`) from an 8-bit RGB frame (interleaved, width x height, both even):
+// chroma of the mean of each 2 x 2 block, V before U.
+void rgbToNv21Chroma(const uint8_t* rgb, int width, int height, uint8_t* vu);
+
+// Converts an 8-bit RGB frame to NV21 (stride = width): bt601Luma of every
+// pixel, then rgbToNv21Chroma. Integer arithmetic throughout, so every machine
+// makes the same bytes.
 void rgbToNv21(const uint8_t* rgb, int width, int height, std::vector<uint8_t>& nv21);
 
 // Renders the window pointed at (yaw, pitch) with zoom `scale` into an NV21
