@@ -41,16 +41,15 @@ const BenchScene& rocket() {
     return scene;
 }
 
-void BM_SimRenderFrame(benchmark::State& state) {
-    const bool shaking = state.range(0) != 0;
+void renderFrames(benchmark::State& state, bool shaking) {
     const BenchScene& s = rocket();
     if (s.photo.rgb.empty()) {
         state.SkipWithError("samples/rocket.jpg cannot be decoded");
         return;
     }
-    const std::vector<CameraPose> poses = planMotion(
-        shaking ? MotionKind::Shake : MotionKind::Still, kShakePoses, s.geometry.maxYaw,
-        s.geometry.maxPitch, 1);
+    const std::vector<CameraPose> poses =
+        planMotion(shaking ? MotionKind::Shake : MotionKind::Still, kShakePoses, s.geometry.maxYaw,
+                   s.geometry.maxPitch, 1);
     SimCamera camera(s.scene, kWidth, kHeight, 0.0, 1);
     CameraFrame frame;
     int index = 0;
@@ -63,7 +62,14 @@ void BM_SimRenderFrame(benchmark::State& state) {
     }
     state.SetLabel(shaking ? "shake: window sampled every frame" : "still: window kept");
 }
-BENCHMARK(BM_SimRenderFrame)->ArgName("shake")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SimRenderFrame)
+    ->Name("sim/frame_at_rest/640x480")
+    ->Arg(0)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SimRenderFrame)
+    ->Name("sim/frame_shaking/640x480")
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond);
 
 // The conversion alone, for comparison with the whole frame.
 void BM_SimRgbToNv21(benchmark::State& state) {
@@ -77,7 +83,7 @@ void BM_SimRgbToNv21(benchmark::State& state) {
         benchmark::DoNotOptimize(nv21.data());
     }
 }
-BENCHMARK(BM_SimRgbToNv21)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SimRgbToNv21)->Name("sim/rgb_to_nv21/640x480")->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
