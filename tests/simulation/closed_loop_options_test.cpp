@@ -211,6 +211,23 @@ TEST(ClosedLoopOutput, DirectoryIsUsedOnlyWhenItIsOurs) {
     }
 }
 
+// Guards: a file that cannot be written in full (a full disk) fails the
+// writing with its name, rather than leaving a short file behind silently.
+TEST(ClosedLoopOutput, AFullDiskIsReported) {
+    if (!fs::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    const fs::path dir = scratchDir("full_disk");
+    std::string error;
+    ASSERT_TRUE(prepareSimOutput(dir.string(), error)) << error;
+    fs::create_symlink("/dev/full", dir / kSimRunsCsv);
+    SimOptions options = validOptions();
+    SimResult result;
+    result.runs.resize(1);
+    EXPECT_FALSE(writeSimOutput(dir.string(), options, result, error));
+    EXPECT_NE(error.find(std::string(kSimRunsCsv) + ": write error"), std::string::npos) << error;
+}
+
 // Guards: the per-frame lines: missing numbers written empty (CSV) or null
 // (JSON), a photo path with a comma or quote kept intact, flags written.
 TEST(ClosedLoopOutput, FrameLinesMarkWhatAPolicyDidNotGive) {

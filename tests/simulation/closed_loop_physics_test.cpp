@@ -137,6 +137,16 @@ TEST(ClosedLoopPhysics, ExposureScalesLinearLight) {
     camera.render(window, 8.0, frame);
     EXPECT_EQ(std::vector<int>(frame.rgb.begin(), frame.rgb.begin() + 3),
               std::vector<int>({255, 255, 255}));
+    // The host's meter weighs the channels as luminance does.
+    const std::tuple<std::vector<uint8_t>, double> meters[] = {
+        {{255, 0, 0, 255, 0, 0}, 0.2126},         {{0, 255, 0, 0, 255, 0}, 0.7152},
+        {{0, 0, 255, 0, 0, 255}, 0.0722},         {{255, 255, 255, 0, 0, 0}, 0.5},
+        {{118, 118, 118, 118, 118, 118}, 0.1812},
+    };
+    for (const auto& [pixels, mean] : meters) {
+        EXPECT_NEAR(meanLinearLuminance(pixels.data(), 2), mean, 2e-4) << int(pixels[0]);
+    }
+    EXPECT_EQ(meanLinearLuminance(nullptr, 0), 0.0);
     EXPECT_EQ(exposureGain(0.0), kLinearOne);
     EXPECT_EQ(exposureGain(-1.0), kLinearOne / 2);
 }

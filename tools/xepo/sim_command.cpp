@@ -17,8 +17,9 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+// The tool's exit codes: the work failed, or the command line is wrong.
+constexpr int kSimExitFailure = 1;
+constexpr int kSimExitUsage = 2;
 // Width of the progress bar in characters.
 constexpr int kProgressWidth = 40;
 constexpr double kPercent = 100.0;
@@ -104,25 +105,25 @@ int runSimCommand(SimCommandOptions& command, bool progressShown) {
     if (!parsePolicyList(command.policies, options.policies, error) ||
         !parseEvList(command.startEvs, options.startEvs, error)) {
         std::fprintf(stderr, "xepo sim: %s\n", error.c_str());
-        return kExitUsage;
+        return kSimExitUsage;
     }
     if (!parseFrameSize(command.size, options.width, options.height)) {
         std::fprintf(stderr, "xepo sim: --size %s: expected WxH with even sides up to %d\n",
                      command.size.c_str(), kSessionMaxSide);
-        return kExitUsage;
+        return kSimExitUsage;
     }
     if (!parseMotionKind(command.motion, options.motion)) {
         std::fprintf(stderr, "xepo sim: --motion %s: expected still, pan or shake\n",
                      command.motion.c_str());
-        return kExitUsage;
+        return kSimExitUsage;
     }
     if (!checkSimOptions(options, error)) {
         std::fprintf(stderr, "xepo sim: %s\n", error.c_str());
-        return kExitUsage;
+        return kSimExitUsage;
     }
     if (!command.out.empty() && !prepareSimOutput(command.out, error)) {
         std::fprintf(stderr, "xepo sim: %s\n", error.c_str());
-        return kExitFailure;
+        return kSimExitFailure;
     }
 
     ProgressBar progress(progressShown);
@@ -133,13 +134,13 @@ int runSimCommand(SimCommandOptions& command, bool progressShown) {
     progress.finish();
     if (!ran) {
         std::fprintf(stderr, "xepo sim: %s\n", error.c_str());
-        return kExitFailure;
+        return kSimExitFailure;
     }
     printTable(options, result);
     if (!command.out.empty()) {
         if (!writeSimOutput(command.out, options, result, error)) {
             std::fprintf(stderr, "xepo sim: %s\n", error.c_str());
-            return kExitFailure;
+            return kSimExitFailure;
         }
         std::printf("wrote %s/{%s,%s,%s,%s}\n", command.out.c_str(), kSimFramesJsonl, kSimFramesCsv,
                     kSimRunsCsv, kSimSummaryJson);
