@@ -151,6 +151,78 @@ TEST(ClosedLoopPhysics, ExposureScalesLinearLight) {
     EXPECT_EQ(exposureGain(-1.0), kLinearOne / 2);
 }
 
+// Guards: the kept window: moving it only sideways (a pan), or only up and
+// down, samples it anew, so a camera that rendered elsewhere before gives the
+// same frame as a fresh one; a new exposure on the same window too.
+TEST(ClosedLoopPhysics, KeptWindowFollowsTheCamera) {
+    const SimOptions options = smallOptions();
+    const SimPhoto prepared = prepareSimPhoto("test", rampPhoto(), options);
+    const WindowRect start = cropWindow(prepared.photo, prepared.geometry, 0, 0, 1);
+    WindowRect sideways = start;
+    sideways.left += 7.0;
+    WindowRect down = start;
+    down.top += 5.0;
+    WindowRect smaller = start;
+    smaller.width -= 9.0;
+    SimCamera moving(prepared.scene, kWidth, kHeight, 0.0, 1);
+    CameraFrame frame;
+    for (const WindowRect& window : {sideways, down, smaller}) {
+        for (double ev : {0.0, -1.5}) {
+            moving.render(start, 0.0, frame);
+            moving.render(window, ev, frame);
+            CameraFrame fresh;
+            SimCamera(prepared.scene, kWidth, kHeight, 0.0, 1).render(window, ev, fresh);
+            EXPECT_EQ(frame.rgb, fresh.rgb) << window.left << " " << window.top << " " << ev;
+            EXPECT_EQ(frame.nv21, fresh.nv21);
+        }
+    }
+}
+
+// A policy that answers mid-grey and keeps what it was shown.
+class RecordingPolicy : public ExposurePolicy {
+  public:
+    std::string name() const override { return "recording"; }
+    PolicyAnswer answer(const PolicyInput& input) override {
+        seen.push_back(input);
+        means.push_back(meanLinearLuminance(input.frame->rgb.data(),
+                                            size_t(input.frame->width) * input.frame->height));
+        PolicyAnswer answer;
+        answer.score = kNeutralScore;
+        return answer;
+    }
+    std::vector<PolicyInput> seen;
+    std::vector<double> means;
+};
+
+// Guards: what a policy is shown of each frame: the frame the host measured,
+// the lux index of its exposure, the capture and hold flags of the frames
+// asked for, and the gyro block of the motion.
+TEST(ClosedLoopPhysics, PolicySeesTheFrameAsTheCameraReportsIt) {
+    SimOptions options = smallOptions(8);
+    options.baseLux = 280.0;
+    options.captureAt = {2, 5};
+    options.holdAt = {6};
+    options.motion = MotionKind::Shake;
+    RecordingPolicy policy;
+    const SimRun result = run(options, rampPhoto(), policy, -2.0);
+    ASSERT_EQ(policy.seen.size(), 8u);
+    for (size_t t = 0; t < policy.seen.size(); ++t) {
+        const PolicyInput& input = policy.seen[t];
+        const SimFrameRecord& record = result.frames[t];
+        EXPECT_EQ(input.measured, record.measured) << t;
+        EXPECT_EQ(policy.means[t], record.measured) << t;
+        EXPECT_NEAR(input.params.aec_lux, 280.0 + kLuxPerEv * record.ev, 1e-3) << t;
+        EXPECT_EQ(input.params.isPhotoing, t == 2 || t == 5 ? 1 : 0) << t;
+        EXPECT_EQ(input.params.holdFlag, t == 6 ? 1 : 0) << t;
+        EXPECT_EQ(record.capture, t == 2 || t == 5) << t;
+        EXPECT_EQ(record.hold, t == 6) << t;
+        EXPECT_EQ(input.params.scale, 1.0f);
+        EXPECT_EQ(input.params.enable_seg, 1);
+        EXPECT_EQ(input.gyro.count, kGyroSamplesPerFrame);
+        EXPECT_EQ(input.gyro.gyroY[0] == 0.0f, t == 0) << t;  // the shake turns from frame 1 on
+    }
+}
+
 // Guards: the highlight boost: a lamp clipped in the file stays clipped two
 // EV down with boost 4, and falls to the code of a quarter of white with boost
 // 1, while the unclipped surround darkens the same in both.
