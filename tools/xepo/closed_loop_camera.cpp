@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr int kChannels = 3;
-constexpr int kCodes = 256;
-constexpr uint8_t kMaxCode = 255;
-
 // Noise: the sum of four uniform 16-bit numbers, centred, is close to a normal
 // distribution; its standard deviation is 65536 / sqrt(3).
 constexpr int kNoiseParts = 4;
@@ -65,15 +61,15 @@ void SimCamera::sampleWindow(const WindowRect& window) {
         samplePositions(window.left, window.width, width_, scene_.width);
     const std::vector<int64_t> ys =
         samplePositions(window.top, window.height, height_, scene_.height);
-    window_.resize(static_cast<size_t>(width_) * height_ * kChannels);
+    window_.resize(static_cast<size_t>(width_) * height_ * kPixelChannels);
     uint16_t* out = window_.data();
-    uint32_t sample[kChannels];
+    uint32_t sample[kPixelChannels];
     for (int row = 0; row < height_; ++row) {
-        for (int col = 0; col < width_; ++col, out += kChannels) {
-            sampleBilinear<uint64_t>(scene_.radiance.data(), scene_.width, scene_.height, kChannels,
-                                     xs[static_cast<size_t>(col)], ys[static_cast<size_t>(row)],
-                                     sample);
-            for (int c = 0; c < kChannels; ++c) {
+        for (int col = 0; col < width_; ++col, out += kPixelChannels) {
+            sampleBilinear<uint64_t>(scene_.radiance.data(), scene_.width, scene_.height,
+                                     kPixelChannels, xs[static_cast<size_t>(col)],
+                                     ys[static_cast<size_t>(row)], sample);
+            for (int c = 0; c < kPixelChannels; ++c) {
                 out[c] = levelOf(sample[c]);
             }
         }
@@ -103,14 +99,14 @@ void SimCamera::render(const WindowRect& window, double ev, CameraFrame& frame) 
     const size_t pixels = static_cast<size_t>(width_) * height_;
     frame.width = width_;
     frame.height = height_;
-    frame.rgb.resize(pixels * kChannels);
+    frame.rgb.resize(pixels * kPixelChannels);
     frame.nv21.resize(pixels * 3 / 2);
     const uint8_t* table = codeOfLevel_.data();
     const uint16_t* levels = window_.data();
     uint8_t* rgb = frame.rgb.data();
     uint8_t* luma = frame.nv21.data();
     if (noiseScale_ > 0.0) {
-        for (size_t i = 0; i < pixels * kChannels; ++i) {
+        for (size_t i = 0; i < pixels * kPixelChannels; ++i) {
             const uint64_t bits = random_.next();
             int64_t sum = 0;
             for (int part = 0; part < kNoiseParts; ++part) {
@@ -119,14 +115,14 @@ void SimCamera::render(const WindowRect& window, double ev, CameraFrame& frame) 
             const int64_t noisy =
                 table[levels[i]] +
                 std::llround(noiseScale_ * static_cast<double>(sum - kNoiseCentre));
-            rgb[i] = static_cast<uint8_t>(std::clamp<int64_t>(noisy, 0, kMaxCode));
+            rgb[i] = static_cast<uint8_t>(std::clamp<int64_t>(noisy, 0, kWhiteCode));
         }
         for (size_t i = 0; i < pixels; ++i) {
             luma[i] = bt601Luma(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
         }
     } else {
         // Encoding and luma in one pass: the frame is touched once.
-        for (size_t i = 0; i < pixels; ++i, levels += kChannels, rgb += kChannels) {
+        for (size_t i = 0; i < pixels; ++i, levels += kPixelChannels, rgb += kPixelChannels) {
             const uint8_t r = table[levels[0]];
             const uint8_t g = table[levels[1]];
             const uint8_t b = table[levels[2]];
@@ -144,19 +140,19 @@ double meanLinearLuminance(const uint8_t* rgb, size_t pixels) {
         return 0.0;
     }
     // Per-channel histograms: the mean of a linear function needs only them.
-    std::array<std::array<uint64_t, kCodes>, kChannels> counts{};
+    std::array<std::array<uint64_t, kCodeCount>, kPixelChannels> counts{};
     for (size_t i = 0; i < pixels; ++i) {
-        const uint8_t* pixel = rgb + i * kChannels;
+        const uint8_t* pixel = rgb + i * kPixelChannels;
         ++counts[0][pixel[0]];
         ++counts[1][pixel[1]];
         ++counts[2][pixel[2]];
     }
-    const std::array<uint32_t, 256>& linear = linearOfCode();
-    const uint64_t weights[kChannels] = {kLumaWeightR, kLumaWeightG, kLumaWeightB};
+    const std::array<uint32_t, kCodeCount>& linear = linearOfCode();
+    const uint64_t weights[kPixelChannels] = {kLumaWeightR, kLumaWeightG, kLumaWeightB};
     uint64_t sum = 0;
-    for (int c = 0; c < kChannels; ++c) {
+    for (int c = 0; c < kPixelChannels; ++c) {
         uint64_t channel = 0;
-        for (int value = 0; value < kCodes; ++value) {
+        for (int value = 0; value < kCodeCount; ++value) {
             channel += counts[static_cast<size_t>(c)][static_cast<size_t>(value)] *
                        linear[static_cast<size_t>(value)];
         }

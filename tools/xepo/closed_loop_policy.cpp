@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kChannels = 3;
-constexpr double kCodeMax = 255.0;
 // Luminance histogram of mean-highlight: 16 linear steps per bin, fine enough
 // for the brightest pixels (a bin is below 1/4096 of white).
 constexpr int kHistogramShift = 4;
@@ -36,7 +34,7 @@ std::vector<std::pair<uint32_t, uint64_t>> brightestPixels(const CameraFrame& fr
     std::vector<uint64_t> histogram(static_cast<size_t>(kHistogramBins), 0);
     const size_t pixels = static_cast<size_t>(frame.width) * frame.height;
     for (size_t i = 0; i < pixels; ++i) {
-        ++histogram[linearLuminance(&frame.rgb[i * kChannels]) >> kHistogramShift];
+        ++histogram[linearLuminance(&frame.rgb[i * kPixelChannels]) >> kHistogramShift];
     }
     std::vector<std::pair<uint32_t, uint64_t>> top;
     for (int bin = kHistogramBins - 1; bin >= 0 && wanted > 0; --bin) {
@@ -63,7 +61,7 @@ double meanEncodedLuma(const std::vector<std::pair<uint32_t, uint64_t>>& pixels,
         sum += code[static_cast<size_t>(std::llround(exposed))] * n;
         count += n;
     }
-    return count == 0 ? 0.0 : static_cast<double>(sum) / (static_cast<double>(count) * kCodeMax);
+    return count == 0 ? 0.0 : static_cast<double>(sum) / (static_cast<double>(count) * kWhiteCode);
 }
 
 }  // namespace

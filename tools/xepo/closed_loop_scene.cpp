@@ -13,7 +13,7 @@ Scene makeScene(const SourcePhoto& photo, double boost) {
     Scene scene;
     scene.width = photo.width;
     scene.height = photo.height;
-    const std::array<uint32_t, 256>& linear = linearOfCode();
+    const std::array<uint32_t, kCodeCount>& linear = linearOfCode();
     const uint32_t clipped =
         static_cast<uint32_t>(std::llround(static_cast<double>(kLinearOne) * boost));
     scene.radiance.resize(photo.rgb.size());

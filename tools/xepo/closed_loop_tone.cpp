@@ -27,8 +27,7 @@ constexpr double kToeSlope = 12.92;
 constexpr double kCurveOffset = 0.055;
 constexpr double kCurveGamma = 2.4;
 
-constexpr int kCodes = 256;
-constexpr double kCodeMax = 255.0;
+constexpr double kCodeMax = kWhiteCode;
 
 double powPositive(double base, double exponent) {
     return portableExp2(exponent * portableLog2(base));
@@ -101,10 +100,10 @@ double srgbEncode(double linear) {
     return (1.0 + kCurveOffset) * powPositive(linear, 1.0 / kCurveGamma) - kCurveOffset;
 }
 
-const std::array<uint32_t, 256>& linearOfCode() {
-    static const std::array<uint32_t, kCodes> table = [] {
-        std::array<uint32_t, kCodes> linear{};
-        for (int code = 0; code < kCodes; ++code) {
+const std::array<uint32_t, kCodeCount>& linearOfCode() {
+    static const std::array<uint32_t, kCodeCount> table = [] {
+        std::array<uint32_t, kCodeCount> linear{};
+        for (int code = 0; code < kCodeCount; ++code) {
             linear[static_cast<size_t>(code)] = static_cast<uint32_t>(
                 std::llround(srgbDecode(code / kCodeMax) * static_cast<double>(kLinearOne)));
         }
@@ -120,11 +119,11 @@ const std::vector<uint8_t>& codeOfLinear() {
         int code = 0;
         double nextStart = srgbDecode(0.5 / kCodeMax) * static_cast<double>(kLinearOne);
         for (uint32_t v = 0; v <= kLinearOne; ++v) {
-            while (code < kCodes - 1 && static_cast<double>(v) >= nextStart) {
+            while (code < kCodeCount - 1 && static_cast<double>(v) >= nextStart) {
                 ++code;
-                nextStart = code < kCodes - 1 ? srgbDecode((code + 0.5) / kCodeMax) *
-                                                    static_cast<double>(kLinearOne)
-                                              : std::numeric_limits<double>::infinity();
+                nextStart = code < kCodeCount - 1 ? srgbDecode((code + 0.5) / kCodeMax) *
+                                                        static_cast<double>(kLinearOne)
+                                                  : std::numeric_limits<double>::infinity();
             }
             codes[v] = static_cast<uint8_t>(code);
         }

@@ -16,6 +16,12 @@
 #include <cstdint>
 #include <vector>
 
+// 8-bit codes: 256 of them, 255 the white of the file.
+constexpr int kCodeCount = 256;
+constexpr int kWhiteCode = 255;
+// Pixels are interleaved RGB.
+constexpr int kPixelChannels = 3;
+
 // Linear light in fixed point: kLinearOne is the white of the photograph file.
 constexpr int kLinearShift = 16;
 constexpr uint32_t kLinearOne = uint32_t{1} << kLinearShift;
@@ -37,7 +43,7 @@ double srgbDecode(double encoded);  // encoded value -> linear
 double srgbEncode(double linear);   // linear -> encoded value
 
 // The linear value of every 8-bit code, in kLinearOne units, rounded.
-const std::array<uint32_t, 256>& linearOfCode();
+const std::array<uint32_t, kCodeCount>& linearOfCode();
 
 // The 8-bit code of a linear value v in kLinearOne units (v <= kLinearOne):
 // the code whose encoded value is nearest to srgbEncode(v / kLinearOne).
@@ -46,7 +52,7 @@ const std::vector<uint8_t>& codeOfLinear();
 
 // Linear luminance of an 8-bit sRGB pixel in kLinearOne units.
 inline uint32_t linearLuminance(const uint8_t* rgb) {
-    const std::array<uint32_t, 256>& linear = linearOfCode();
+    const std::array<uint32_t, kCodeCount>& linear = linearOfCode();
     return static_cast<uint32_t>((kLumaWeightR * linear[rgb[0]] + kLumaWeightG * linear[rgb[1]] +
                                   kLumaWeightB * linear[rgb[2]] + (kLinearOne / 2)) >>
                                  kLinearShift);
