@@ -57,7 +57,7 @@ echo "bench: load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 parts=()
 for program in bin/xepo_bench_imgproc bench_instant/xepo_bench_engine_instant \
-               bin/xepo_bench_engine_models; do
+               bin/xepo_bench_engine_models bin/xepo_bench_sim; do
   if [ ! -x "$out/$program" ]; then
     echo "bench: $out/$program not built, skipped" >&2
     continue

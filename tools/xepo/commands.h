@@ -31,5 +31,6 @@ void registerVersionCommand(CLI::App& app);
 void registerImageCommand(CLI::App& app);
 void registerSynthCommand(CLI::App& app);
 void registerReplayCommand(CLI::App& app);
+void registerSimCommand(CLI::App& app);
 
 #endif  // XEPO_TOOL_COMMANDS_H

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     registerImageCommand(app);
     registerSynthCommand(app);
     registerReplayCommand(app);
+    registerSimCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& request) {
