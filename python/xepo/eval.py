@@ -93,8 +93,15 @@ def parse_args(argv):
     parser.add_argument("--models", action="append", default=None)
     parser.add_argument("--scheduler", default=None)
     parser.add_argument("--workers", type=int, default=2)
+    # "--start-ev -2,-1" would read "-2,-1" as an option: join the pair first.
+    joined = []
+    for item in argv:
+        if joined and joined[-1] == "--start-ev" and item.startswith("-"):
+            joined[-1] = "--start-ev=" + item
+        else:
+            joined.append(item)
     try:
-        args = parser.parse_args(argv)
+        args = parser.parse_args(joined)
     except SystemExit as stop:
         raise UsageError("") if stop.code else stop
     args.policies = parse_list(args.policy, str, "policy")
