@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "crafted_images.h"
 #include "nv21_frames.h"
 #include "session_format.h"
+#include "session_frames.h"
 #include "session_motion.h"
 #include "session_test_dirs.h"
 #include "tool_run.h"
@@ -160,6 +162,25 @@ TEST(ToolFiles, SynthReplacesItsOwnSession) {
               "# xepo synth wrote these files; it removes only these when it writes here again\n"
               "session.jsonl\nframes/000000.nv21\nframes/000001.nv21\n");
     EXPECT_EQ(readSession(work + "/out").frames.size(), 2u);
+}
+
+// Guards synth's lux index: the first frame reports its own brightness, and
+// every later one covers half of the way from the last index to the frame's
+// own (in whole hundredths), as a camera's exposure control settles.
+TEST(ToolFiles, SynthLuxFollowsEachFrameHalfWay) {
+    const std::string work = freshTestDir();
+    synthInto(work, "out", 12, "pan");
+    const Session session = readSession(work + "/out");
+    std::vector<uint8_t> pixels;
+    int64_t previous = 0;
+    for (size_t i = 0; i < session.frames.size(); ++i) {
+        const SessionFrame& frame = session.frames[i];
+        loadFramePixels(session, frame, pixels);
+        const int64_t own = luxForFrame(pixels, frame.width, frame.height);
+        const int64_t expected = i == 0 ? own : previous + (own - previous) / 2;
+        EXPECT_EQ(std::llround(frame.aec_lux * 100.0f), expected) << "frame " << i;
+        previous = expected;
+    }
 }
 
 std::vector<std::string> replayArgs(std::vector<std::string> outputs) {

@@ -209,27 +209,6 @@ class ProgressBar {
     int lastFilled_ = -1;
 };
 
-// How far gyro time moves on from one pass to the next, so that the device's
-// clock keeps running forward when a session is looped.
-uint64_t passDuration(const Session& session) {
-    const IMUDataBlock& first = session.frames.front().gyro;
-    uint64_t firstTime = 0;
-    uint64_t lastTime = 0;
-    bool any = false;
-    for (const SessionFrame& frame : session.frames) {
-        for (int i = 0; i < frame.gyro.count; ++i) {
-            const uint64_t t = frame.gyro.timestamp[i];
-            firstTime = any ? std::min(firstTime, t) : t;
-            lastTime = any ? std::max(lastTime, t) : t;
-            any = true;
-        }
-    }
-    const uint64_t gap = first.count >= 2 && first.timestamp[1] > first.timestamp[0]
-                             ? first.timestamp[1] - first.timestamp[0]
-                             : kDefaultPassGapNs;
-    return any ? lastTime - firstTime + gap : 0;
-}
-
 // Routes the engine's lines to the route tracker and, as asked, to stderr, and
 // counts the error lines in `errors` (the release notice is no error).
 void captureLines(RouteTracker& tracker, bool verbose, int& errors) {
@@ -288,10 +267,7 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
             params.holdFlag = frame.holdFlag;
             params.cameraType = frame.cameraType;
             params.enable_seg = frame.enable_seg;
-            IMUDataBlock imu = frame.gyro;
-            for (int i = 0; i < imu.count; ++i) {
-                imu.timestamp[i] += passShift * static_cast<uint64_t>(pass);
-            }
+            IMUDataBlock imu = gyroForPass(frame.gyro, passShift, pass);
             std::fill(map.begin(), map.end(), 0);
             XEPOSegMap mapRecord{0, 0, 0, map.data()};
             // A NaN left behind shows that the engine did not answer.
@@ -326,6 +302,33 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
 }
 
 }  // namespace
+
+uint64_t passDuration(const Session& session) {
+    const IMUDataBlock& first = session.frames.front().gyro;
+    uint64_t firstTime = 0;
+    uint64_t lastTime = 0;
+    bool any = false;
+    for (const SessionFrame& frame : session.frames) {
+        for (int i = 0; i < frame.gyro.count; ++i) {
+            const uint64_t t = frame.gyro.timestamp[i];
+            firstTime = any ? std::min(firstTime, t) : t;
+            lastTime = any ? std::max(lastTime, t) : t;
+            any = true;
+        }
+    }
+    const uint64_t gap = first.count >= 2 && first.timestamp[1] > first.timestamp[0]
+                             ? first.timestamp[1] - first.timestamp[0]
+                             : kDefaultPassGapNs;
+    return any ? lastTime - firstTime + gap : 0;
+}
+
+IMUDataBlock gyroForPass(const IMUDataBlock& gyro, uint64_t passDuration, int pass) {
+    IMUDataBlock shifted = gyro;
+    for (int i = 0; i < shifted.count; ++i) {
+        shifted.timestamp[i] += passDuration * static_cast<uint64_t>(pass);
+    }
+    return shifted;
+}
 
 bool replaySession(const ReplayOptions& options, ReplaySummary& summary, std::string& error) {
     if (options.repeat < 1) {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <string>
 
+#include "session_format.h"
 #include "session_summary.h"
 
 struct ReplayOptions {
@@ -27,5 +28,15 @@ struct ReplayOptions {
 // one of the session's files, or both outputs naming one file, is refused
 // before anything is written.
 bool replaySession(const ReplayOptions& options, ReplaySummary& summary, std::string& error);
+
+// How far gyro time moves on from one pass to the next, so that the device's
+// clock keeps running forward when a session is looped: the span of all its
+// gyro samples plus the interval between the first two samples (one frame at
+// 30 Hz when the first block has no such interval); 0 without samples.
+uint64_t passDuration(const Session& session);
+
+// The gyro block of a frame on pass `pass` (0 first): its timestamps moved on
+// by `pass` times `passDuration`.
+IMUDataBlock gyroForPass(const IMUDataBlock& gyro, uint64_t passDuration, int pass);
 
 #endif  // XEPO_TOOL_SESSION_REPLAY_H
