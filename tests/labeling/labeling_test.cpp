@@ -200,6 +200,9 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
         {[](Call& c) { c.dst.stride[0] = 15; }, 3},
         {[](Call& c) { c.connectivity = 6; }, 4},
         {[](Call& c) { c.mode = 1; }, 4},
+        {[](Call& c) { c.mode = 255, c.connectivity = 4; }, 0},
+        {[](Call& c) { c.mode = 255; }, 4},
+        {[](Call& c) { c.connectivity = 0x104; }, 0},
         {[](Call& c) { c.src.format = 24, c.src.stride[0] = 16; }, 4},
         {[](Call& c) { c.dst.format = 9; }, 4},
     };
