@@ -40,6 +40,8 @@ TEST(SelectScore, FirstMatchingRuleDecides) {
         {30, 10, 300, 300, 18, 1, 30, "history hit keeps the frame score"},
         {17, 18, 300, 300, 18, 0, 17, "darker frame against neutral average"},
         {18, 24, 300, 300, 18, 0, 18, "neutral frame against a mildly bright average"},
+        {18, 24, 300, 300, 24, 0, 18, "an average of exactly 24 still takes the neutral frame"},
+        {18, 24.5f, 300, 300, 24, 0, 24.5f, "above 24 the average nearer the last output wins"},
         {20, 14, 300, 300, 18, 0, 16, "bright frame against a dark average gives 16"},
         {20, 17, 300, 300, 18, 0, 20, "bright frame against a slightly dark average"},
         {15, 16, 300, 300, 18, 0, 15, "both dark, frame darker"},

@@ -58,19 +58,21 @@ Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux, float y = 
     return f;
 }
 
-// From angles 1 and three samples 10 ms apart at rate 1: a fresh track and one
-// after a gap of a minute restart from zero; a carried-on block integrates its
-// first sample over the gap since the track's last sample.
+// From angles 1 and three samples 10 ms apart at rates 1, 2, 3: a fresh track
+// and one after a gap of a minute restart all three angles from zero, whatever
+// the output held; a carried-on block integrates its first sample over the gap
+// since the track's last sample.
 TEST(ImuEstimate, RestartsAfterALongGap) {
     const std::tuple<uint64_t, uint64_t, int32_t, float> cases[] = {
         {0, 50 * kS, 0, 0.02f}, {1 * kS, 61 * kS, 0, 0.02f}, {kS, kS + 20 * kMs, 1, 1.04f}};
     for (const auto& [last, first, status, x] : cases) {
         const IMUDataBlock block = makeGyroBlock(3, first, 10 * kMs, 1.0f, 2.0f, 3.0f);
         const float prev[3] = {1, 1, 1};
-        float angle[3] = {};
+        float angle[3] = {7, 8, 9};  // stale values the call must not build on
         EXPECT_EQ(xepo::IMUPositionEstimate(prev, &last, &block, angle), status);
         EXPECT_FLOAT_EQ(angle[0], x) << first;
-        EXPECT_FLOAT_EQ(angle[2], status == 1 ? 3 * x - 2 : 3 * x);
+        EXPECT_FLOAT_EQ(angle[1], status == 1 ? 2 * x - 1 : 2 * x) << first;
+        EXPECT_FLOAT_EQ(angle[2], status == 1 ? 3 * x - 2 : 3 * x) << first;
     }
 }
 
