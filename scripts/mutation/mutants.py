@@ -84,7 +84,10 @@ class Mutant:
 
     def key(self):
         """What identifies the mutant across draws (for the list of equivalent ones)."""
-        return "%s|%s|%s|%s" % (self.path, self.kind, self.before.strip(), self.after.strip())
+        def one_line(text):
+            # A swap spans two lines: the key stays on one, as equivalent.txt needs.
+            return " \\n ".join(part.strip() for part in text.strip().split("\n"))
+        return "%s|%s|%s|%s" % (self.path, self.kind, one_line(self.before), one_line(self.after))
 
 
 def code_part(line):
