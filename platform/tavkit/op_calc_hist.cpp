@@ -15,7 +15,7 @@ constexpr uint32_t kMaxBinsPerChannel = 256;
 // destination is caller memory of unknown size, so keep what we write modest.
 constexpr uint32_t kMaxCounters = 4096;
 // Interleaved sets of counters (see below).
-constexpr size_t kCounterSets = 4;
+constexpr size_t kCounterSets = 8;
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <libyuv/planar_functions.h>
 #include <libyuv/scale.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "simd_kernels.h"
@@ -14,6 +15,15 @@ namespace tavkit {
 namespace {
 
 constexpr uint32_t kRound = 1u << (2 * kWeightBits - 1);
+
+// Asks for the cache lines of row[begin, end) ahead of their use.
+void prefetchSpan(const uint8_t* row, size_t begin, size_t end) {
+    constexpr size_t kLine = 64;
+    for (size_t offset = begin; offset < end; offset += kLine) {
+        __builtin_prefetch(row + offset);
+    }
+    __builtin_prefetch(row + end - 1);
+}
 
 // One u8 image of interleaved channels, as the resampler reads or writes it.
 struct Interleaved {
@@ -133,15 +143,41 @@ int resizeNv21ToRgb(Workspace& workspace, const ImageView& src, const ImageView&
     uint8_t* luma = workspace.bytes(3 * width);
     uint8_t* v = luma + width;
     uint8_t* u = v + width;
-    uint16_t* lumaStage = workspace.halves(2 * width);
-    uint32_t* chromaStage = workspace.words(2 * width);
+    uint32_t* stage = workspace.words(3 * width);
+    // Both planes' first bytes per column, side by side, read with one load.
+    int32_t* offsets = workspace.offsets(2 * width);
+    for (size_t x = 0; x < width; ++x) {
+        offsets[2 * x] = lumaX.pair[x];
+        offsets[2 * x + 1] = 2 * chromaX.pair[x];
+    }
+    const Nv21Columns columns{offsets,
+                              lumaX.nearWeight.data(),
+                              lumaX.farWeight.data(),
+                              chromaX.nearWeight.data(),
+                              chromaX.farWeight.data(),
+                              width};
+    // The source rows of the next destination row are asked for while this one
+    // is computed, so the column loads find them in cache.
+    const size_t lumaBegin = static_cast<size_t>(lumaX.pair.front());
+    const size_t lumaEnd = static_cast<size_t>(lumaX.pair[width - 1]) + 2;
+    const size_t chromaBegin = 2 * static_cast<size_t>(chromaX.pair.front());
+    const size_t chromaEnd = 2 * static_cast<size_t>(chromaX.pair[width - 1]) + 4;
+    const auto prefetchRow = [&](int row) {
+        prefetchSpan(src.plane0 + src.stride * lumaY.first[row], lumaBegin, lumaEnd);
+        prefetchSpan(src.plane0 + src.stride * lumaY.second[row], lumaBegin, lumaEnd);
+        prefetchSpan(src.plane1 + src.stride * chromaY.first[row], chromaBegin, chromaEnd);
+        prefetchSpan(src.plane1 + src.stride * chromaY.second[row], chromaBegin, chromaEnd);
+    };
+    prefetchRow(0);
     for (int y = 0; y < dst.height; ++y) {
-        resampleGrayRow({src.plane0 + src.stride * lumaY.first[y],
+        if (y + 1 < dst.height) {
+            prefetchRow(y + 1);
+        }
+        resampleNv21Row({src.plane0 + src.stride * lumaY.first[y],
                          src.plane0 + src.stride * lumaY.second[y], lumaY.weight[y]},
-                        lumaX, lumaStage, luma);
-        resampleVuRow({src.plane1 + src.stride * chromaY.first[y],
-                       src.plane1 + src.stride * chromaY.second[y], chromaY.weight[y]},
-                      chromaX, chromaStage, v, u);
+                        {src.plane1 + src.stride * chromaY.first[y],
+                         src.plane1 + src.stride * chromaY.second[y], chromaY.weight[y]},
+                        columns, stage, luma, v, u);
         if (libyuv::I444ToRAW(luma, 0, u, 0, v, 0, dst.row(y), 0, dst.width, 1) != 0) {
             return kTavkitErrInternal;
         }

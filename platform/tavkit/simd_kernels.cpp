@@ -50,9 +50,16 @@ void ResampleGrayRow(const RowPair& rows, const AxisPlan& xs, uint16_t* stage, u
     uint16_t* stageTop = stage;
     uint16_t* stageBottom = stage + count;
     // Gather: both samples of each column's pair in one 16-bit load per row.
+    const uint8_t* const top = rows.top;
+    const uint8_t* const bottom = rows.bottom;
+    const int32_t* const pair = xs.pair.data();
     for (size_t x = 0; x < count; ++x) {
-        std::memcpy(stageTop + x, rows.top + xs.pair[x], 2);
-        std::memcpy(stageBottom + x, rows.bottom + xs.pair[x], 2);
+        uint16_t topPair;
+        uint16_t bottomPair;
+        std::memcpy(&topPair, top + pair[x], 2);
+        std::memcpy(&bottomPair, bottom + pair[x], 2);
+        stageTop[x] = topPair;
+        stageBottom[x] = bottomPair;
     }
     const hn::ScalableTag<uint32_t> d32;
     const hn::Rebind<uint16_t, decltype(d32)> d16;
@@ -84,9 +91,17 @@ void ResampleVuRow(const RowPair& rows, const AxisPlan& xs, uint32_t* stage, uin
     uint32_t* stageTop = stage;
     uint32_t* stageBottom = stage + count;
     // Gather: V, U of the pair and V, U of its neighbour in one 32-bit load per row.
+    const uint8_t* const top = rows.top;
+    const uint8_t* const bottom = rows.bottom;
+    const int32_t* const pair = xs.pair.data();
     for (size_t x = 0; x < count; ++x) {
-        std::memcpy(stageTop + x, rows.top + 2 * static_cast<size_t>(xs.pair[x]), 4);
-        std::memcpy(stageBottom + x, rows.bottom + 2 * static_cast<size_t>(xs.pair[x]), 4);
+        const size_t offset = 2 * static_cast<size_t>(pair[x]);
+        uint32_t topPairs;
+        uint32_t bottomPairs;
+        std::memcpy(&topPairs, top + offset, 4);
+        std::memcpy(&bottomPairs, bottom + offset, 4);
+        stageTop[x] = topPairs;
+        stageBottom[x] = bottomPairs;
     }
     const hn::ScalableTag<uint32_t> d32;
     const hn::Rebind<uint8_t, decltype(d32)> d8;
@@ -119,6 +134,82 @@ void ResampleVuRow(const RowPair& rows, const AxisPlan& xs, uint32_t* stage, uin
                      xs.nearWeight[x], xs.farWeight[x], rows.bottomWeight);
         u[x] = blend((top >> 8) & 0xFFu, top >> 24, (bottom >> 8) & 0xFFu, bottom >> 24,
                      xs.nearWeight[x], xs.farWeight[x], rows.bottomWeight);
+    }
+}
+
+void ResampleNv21Row(const RowPair& luma, const RowPair& chroma, const Nv21Columns& columns,
+                     uint32_t* stage, uint8_t* yOut, uint8_t* vOut, uint8_t* uOut) {
+    const size_t count = columns.count;
+    uint32_t* lumaStage = stage;
+    uint32_t* chromaTopStage = stage + count;
+    uint32_t* chromaBottomStage = stage + 2 * count;
+    // Gather, one pass for both planes: per column one load of both offsets,
+    // the luma pair of each row (both rows kept in one 32-bit entry: top pair
+    // low, bottom pair high) and the V, U pairs of each chroma row.
+    const uint8_t* const lumaTop = luma.top;
+    const uint8_t* const lumaBottom = luma.bottom;
+    const uint8_t* const chromaTop = chroma.top;
+    const uint8_t* const chromaBottom = chroma.bottom;
+    const int32_t* const offsets = columns.offsets;
+    for (size_t x = 0; x < count; ++x) {
+        int32_t offset[2];
+        std::memcpy(offset, offsets + 2 * x, sizeof offset);
+        uint16_t topPair;
+        uint16_t bottomPair;
+        uint32_t topPairs;
+        uint32_t bottomPairs;
+        std::memcpy(&topPair, lumaTop + offset[0], 2);
+        std::memcpy(&bottomPair, lumaBottom + offset[0], 2);
+        std::memcpy(&topPairs, chromaTop + offset[1], 4);
+        std::memcpy(&bottomPairs, chromaBottom + offset[1], 4);
+        lumaStage[x] = static_cast<uint32_t>(topPair) | static_cast<uint32_t>(bottomPair) << 16;
+        chromaTopStage[x] = topPairs;
+        chromaBottomStage[x] = bottomPairs;
+    }
+    const hn::ScalableTag<uint32_t> d32;
+    const hn::Rebind<uint8_t, decltype(d32)> d8;
+    const hn::RebindToSigned<decltype(d32)> di32;
+    const size_t lanes = hn::Lanes(d32);
+    const auto lowByte = hn::Set(d32, 0xFFu);
+    const auto lumaTopWeight = hn::Set(d32, kWeightOne - luma.bottomWeight);
+    const auto lumaBottomWeight = hn::Set(d32, luma.bottomWeight);
+    const auto chromaTopWeight = hn::Set(d32, kWeightOne - chroma.bottomWeight);
+    const auto chromaBottomWeight = hn::Set(d32, chroma.bottomWeight);
+    size_t x = 0;
+    for (; x + lanes <= count; x += lanes) {
+        const auto pairs = hn::LoadU(d32, lumaStage + x);
+        const auto yValue =
+            blendVector(d32, hn::And(pairs, lowByte), hn::And(hn::ShiftRight<8>(pairs), lowByte),
+                        hn::And(hn::ShiftRight<16>(pairs), lowByte), hn::ShiftRight<24>(pairs),
+                        hn::LoadU(d32, columns.lumaNear + x), hn::LoadU(d32, columns.lumaFar + x),
+                        lumaTopWeight, lumaBottomWeight);
+        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, yValue)), d8, yOut + x);
+
+        const auto top = hn::LoadU(d32, chromaTopStage + x);
+        const auto bottom = hn::LoadU(d32, chromaBottomStage + x);
+        const auto nearWeight = hn::LoadU(d32, columns.chromaNear + x);
+        const auto farWeight = hn::LoadU(d32, columns.chromaFar + x);
+        const auto vValue =
+            blendVector(d32, hn::And(top, lowByte), hn::And(hn::ShiftRight<16>(top), lowByte),
+                        hn::And(bottom, lowByte), hn::And(hn::ShiftRight<16>(bottom), lowByte),
+                        nearWeight, farWeight, chromaTopWeight, chromaBottomWeight);
+        const auto uValue =
+            blendVector(d32, hn::And(hn::ShiftRight<8>(top), lowByte), hn::ShiftRight<24>(top),
+                        hn::And(hn::ShiftRight<8>(bottom), lowByte), hn::ShiftRight<24>(bottom),
+                        nearWeight, farWeight, chromaTopWeight, chromaBottomWeight);
+        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, vValue)), d8, vOut + x);
+        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, uValue)), d8, uOut + x);
+    }
+    for (; x < count; ++x) {
+        const uint32_t pairs = lumaStage[x];
+        yOut[x] = blend(pairs & 0xFFu, (pairs >> 8) & 0xFFu, (pairs >> 16) & 0xFFu, pairs >> 24,
+                        columns.lumaNear[x], columns.lumaFar[x], luma.bottomWeight);
+        const uint32_t top = chromaTopStage[x];
+        const uint32_t bottom = chromaBottomStage[x];
+        vOut[x] = blend(top & 0xFFu, (top >> 16) & 0xFFu, bottom & 0xFFu, (bottom >> 16) & 0xFFu,
+                        columns.chromaNear[x], columns.chromaFar[x], chroma.bottomWeight);
+        uOut[x] = blend((top >> 8) & 0xFFu, top >> 24, (bottom >> 8) & 0xFFu, bottom >> 24,
+                        columns.chromaNear[x], columns.chromaFar[x], chroma.bottomWeight);
     }
 }
 
@@ -218,6 +309,7 @@ namespace tavkit {
 
 HWY_EXPORT(ResampleGrayRow);
 HWY_EXPORT(ResampleVuRow);
+HWY_EXPORT(ResampleNv21Row);
 HWY_EXPORT(RgbToGrayRow);
 HWY_EXPORT(NormalizeRow);
 HWY_EXPORT(HistogramIndexRow);
@@ -229,6 +321,11 @@ void resampleGrayRow(const RowPair& rows, const AxisPlan& xs, uint16_t* stage, u
 void resampleVuRow(const RowPair& rows, const AxisPlan& xs, uint32_t* stage, uint8_t* v,
                    uint8_t* u) {
     HWY_DYNAMIC_DISPATCH(ResampleVuRow)(rows, xs, stage, v, u);
+}
+
+void resampleNv21Row(const RowPair& luma, const RowPair& chroma, const Nv21Columns& columns,
+                     uint32_t* stage, uint8_t* y, uint8_t* v, uint8_t* u) {
+    HWY_DYNAMIC_DISPATCH(ResampleNv21Row)(luma, chroma, columns, stage, y, v, u);
 }
 
 void rgbToGrayRow(const uint8_t* rgb, size_t count, uint8_t* gray) {

@@ -32,6 +32,24 @@ void resampleGrayRow(const RowPair& rows, const AxisPlan& xs, uint16_t* stage, u
 void resampleVuRow(const RowPair& rows, const AxisPlan& xs, uint32_t* stage, uint8_t* v,
                    uint8_t* u);
 
+// The columns of one NV21 destination row: for column x, offsets[2x] is the
+// luma pair's first byte and offsets[2x + 1] the chroma pairs' first byte in
+// their rows, with the pair weights of each plane's plan.
+struct Nv21Columns {
+    const int32_t* offsets;
+    const uint32_t* lumaNear;
+    const uint32_t* lumaFar;
+    const uint32_t* chromaNear;
+    const uint32_t* chromaFar;
+    size_t count;
+};
+
+// One NV21 destination row: Y as resampleGrayRow computes it from the luma
+// rows, V and U as resampleVuRow computes them from the chroma rows, each
+// into its own row. `stage` holds 3 * count entries.
+void resampleNv21Row(const RowPair& luma, const RowPair& chroma, const Nv21Columns& columns,
+                     uint32_t* stage, uint8_t* y, uint8_t* v, uint8_t* u);
+
 // gray[x] = (9798 R + 19235 G + 3735 B + 16384) >> 15 over `count` RGB pixels.
 void rgbToGrayRow(const uint8_t* rgb, size_t count, uint8_t* gray);
 

@@ -92,4 +92,8 @@ uint32_t* Workspace::words(size_t count) {
     return grown(words_, count);
 }
 
+int32_t* Workspace::offsets(size_t count) {
+    return grown(offsets_, count);
+}
+
 }  // namespace tavkit

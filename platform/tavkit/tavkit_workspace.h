@@ -56,6 +56,7 @@ class Workspace {
     uint8_t* bytes(size_t count);
     uint16_t* halves(size_t count);
     uint32_t* words(size_t count);
+    int32_t* offsets(size_t count);
 
   private:
     static constexpr size_t kMaxPlans = 16;
@@ -63,6 +64,7 @@ class Workspace {
     std::vector<uint8_t> bytes_;
     std::vector<uint16_t> halves_;
     std::vector<uint32_t> words_;
+    std::vector<int32_t> offsets_;
 };
 
 }  // namespace tavkit
