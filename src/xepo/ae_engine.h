@@ -132,6 +132,9 @@ struct AeEngine {
     float lastSegAecLux = 0.0f;
     std::unique_ptr<uint8_t[]> lastSegMap;  // 64 x 48
     std::unique_ptr<uint8_t[]> segMap;      // 64 x 48, cleared every frame
+    // rgbImage is this frame's picture: the similarity step made it on this
+    // frame without a failure. Cleared at the start of every full frame.
+    bool rgbImageIsThisFrame = false;
 };
 
 // Process-wide engine state: the lock shared by creation, release and every
