@@ -101,6 +101,8 @@ struct SpanScratch {
     // First and last row of each label (getLightRegionBoxes).
     std::vector<int32_t> firstRow;
     std::vector<int32_t> lastRow;
+    // Which label values occur (getConnectivityArea).
+    std::vector<uint8_t> present;
 };
 
 SpanScratch& spanScratch() {
@@ -258,19 +260,20 @@ void getConnectivityArea(const qiraImage& src, qiraImage& labels,
     // Successful labelling leaves `labels` readable and of the mask's size,
     // with final labels, which number at most one per pixel.
     const size_t pixels = static_cast<size_t>(labels.width) * static_cast<size_t>(labels.height);
-    std::vector<bool> present(std::min(pixels + 1, kLabelValues), false);
+    std::vector<uint8_t>& present = spanScratch().present;
+    present.assign(std::min(pixels + 1, kLabelValues), 0);
     for (int32_t y = 0; y < labels.height; ++y) {
         const uint16_t* row = labelRow(labels, y);
         for (int32_t x = 0; x < labels.width; ++x) {
             if (row[x] >= present.size()) {
-                present.resize(kLabelValues, false);
+                present.resize(kLabelValues, 0);
             }
-            present[row[x]] = true;
+            present[row[x]] = 1;
         }
     }
     std::vector<uint16_t> found;
     for (size_t value = 0; value < present.size(); ++value) {
-        if (present[value]) {
+        if (present[value] != 0) {
             found.push_back(static_cast<uint16_t>(value));
         }
     }
@@ -292,12 +295,14 @@ void getLightRegionBoxes(const qiraImage& labels, const std::vector<uint16_t>& l
             : static_cast<size_t>(*std::max_element(labelList.begin(), labelList.end())) + 1;
     scratch.firstRow.assign(labelCount, std::numeric_limits<int32_t>::max());
     scratch.lastRow.assign(labelCount, -1);
-    for (int32_t y = 0; y < labels.height; ++y) {
+    // Label 0 (the background) gets no boxes, so a list of it alone needs no pass.
+    for (int32_t y = 0; y < labels.height && labelCount > 1; ++y) {
         const uint16_t* row = labelRow(labels, y);
         for (int32_t x = 0; x < labels.width; ++x) {
-            if (row[x] < labelCount) {
-                scratch.firstRow[row[x]] = std::min(scratch.firstRow[row[x]], y);
-                scratch.lastRow[row[x]] = y;
+            const uint16_t label = row[x];
+            if (label != 0 && label < labelCount) {
+                scratch.firstRow[label] = std::min(scratch.firstRow[label], y);
+                scratch.lastRow[label] = y;
             }
         }
     }
