@@ -182,13 +182,23 @@ int32_t yuvtoRGB(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, 
         return kStatusMissingInput;
     }
 
+    // A 224 x 224 picture that is neither turned nor mirrored would only be
+    // copied from the first stage to out: it is resized straight into out.
+    // (The operators check a record before writing anything, so a failing
+    // resize leaves out as it was, as the copy it replaces would.)
+    const bool resizeIntoOut = dstWidth == kModelSide && dstHeight == kModelSide &&
+                               !rotationMovesPixels(rotation) && !flipImage;
     Temporaries& temps = temporaries();
-    uint8_t* resized = temps.first(static_cast<size_t>(dstWidth) * dstHeight * kRgbChannels);
+    uint8_t* resized =
+        resizeIntoOut ? out : temps.first(static_cast<size_t>(dstWidth) * dstHeight * kRgbChannels);
     if (yuvResizeBilinear(handle, yPlane, uvPlane, resized, width, height, stride, planeHeight,
                           dstWidth, dstHeight, static_cast<uint32_t>(yuv_format), kTavkitTypeU8,
                           kTavkitFormatRgb, kTavkitTypeU8) != 0) {
         XEPO_LOGE("XEPO Tavkit_ResizeBilinear failed %d", kStatusOperatorFailed);
         return kStatusOperatorFailed;
+    }
+    if (resizeIntoOut) {
+        return 0;
     }
 
     const int32_t rotateStatus =
