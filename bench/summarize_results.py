@@ -9,7 +9,7 @@
         against the OpenCV baseline and against the output floor, and the
         targets met or not.
 
-A part that is missing, empty or not JSON (a benchmark program whose
+A results file that is missing, empty or not JSON (a benchmark program whose
 benchmarks all fell outside --benchmark_filter writes nothing) is skipped.
 
 Only the standard library is used.
