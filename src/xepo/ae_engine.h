@@ -8,7 +8,6 @@
 #define XEPO_AE_ENGINE_H
 
 #include <cstdint>
-#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -50,9 +49,32 @@ constexpr float kNeutralScore = 18.0f;
 constexpr float kMinScore = 11.0f;
 constexpr float kMaxScore = 44.0f;
 
+// The last few values in arrival order, in place: a queue that never
+// allocates (a deque allocates a block every 128 values). Holds kCapacity.
+class ScoreQueue {
+  public:
+    static constexpr size_t kCapacity = kScoreWindow + 1;
+    bool empty() const { return count_ == 0; }
+    size_t size() const { return count_; }
+    float front() const { return values_[first_]; }
+    void push_back(float value) {
+        values_[(first_ + count_) % kCapacity] = value;
+        ++count_;
+    }
+    void pop_front() {
+        first_ = (first_ + 1) % kCapacity;
+        --count_;
+    }
+
+  private:
+    float values_[kCapacity] = {};
+    size_t first_ = 0;
+    size_t count_ = 0;
+};
+
 // Five-frame moving average of the per-frame score.
 struct ScoreAverage {
-    std::deque<float> values;
+    ScoreQueue values;  // at most window + 1 values at any time (window <= kScoreWindow)
     uint32_t window = kScoreWindow;
     float sum = 0.0f;
 };
@@ -110,6 +132,9 @@ struct AeEngine {
     float lastSegAecLux = 0.0f;
     std::unique_ptr<uint8_t[]> lastSegMap;  // 64 x 48
     std::unique_ptr<uint8_t[]> segMap;      // 64 x 48, cleared every frame
+    // rgbImage is this frame's picture: the similarity step made it on this
+    // frame without a failure. Cleared at the start of every full frame.
+    bool rgbImageIsThisFrame = false;
 };
 
 // Process-wide engine state: the lock shared by creation, release and every

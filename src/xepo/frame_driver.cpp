@@ -137,6 +137,7 @@ void runFullPipeline(AeEngine* engine, const FrameInput& f, _XEPO_RES_* result,
     float ncc_similarity = 0.0f;
     float imuAngle[3] = {0.0f, 0.0f, 0.0f};
 
+    engine->rgbImageIsThisFrame = false;
     const int64_t now = static_cast<int64_t>(std::clock());
     const bool cameraFirst = static_cast<double>(engine->lastAecLux) < kCameraFirstLux;
     if (cameraFirst) {

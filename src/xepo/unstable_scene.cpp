@@ -246,10 +246,12 @@ void handleUnstableScene(AeEngine* engine, float* thisScore, float* this_result,
                          int32_t reserved0, int32_t cameraType, float aec_lux,
                          float gyro_similarity, float similarity, float ncc_similarity, float scale,
                          const float angle[3]) {
-    // 1. Model input from this frame.
-    const int32_t prepared = yuvtoBuffer(engine->tavkit_handle, yPlane, uvPlane, width, height,
-                                         stride, planeHeight, rotation, reserved0, flip, yuv_format,
-                                         engine->modelInput.get(), cameraType, scale);
+    // 1. Model input from this frame, normalised from the similarity step's
+    // picture of it when there is one.
+    const int32_t prepared =
+        yuvtoBuffer(engine->tavkit_handle, yPlane, uvPlane, width, height, stride, planeHeight,
+                    rotation, reserved0, flip, yuv_format, engine->modelInput.get(), cameraType,
+                    scale, engine->rgbImageIsThisFrame ? engine->rgbImage.get() : nullptr);
     if (prepared != 0) {
         XEPO_LOGE("IMAGE preprocess failed %d", prepared);
     }

@@ -3,9 +3,11 @@
 // light-region boxes and their transforms onto the host grid.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -285,6 +287,83 @@ TEST(LightRegionBoxes, RotateBackAndScale) {
     Box huge{kMax, -kMax, 3, 3};
     xepo::scaleBox(huge, std::numeric_limits<float>::quiet_NaN(), 2.0f);
     EXPECT_EQ(values(huge), (Values{kMax, 0, 6, 0}));
+}
+
+// The boxes as every row of the label image gives them, the plain form of
+// getLabelBoxes: scored row by row with the public span searches.
+void plainLabelBoxes(const qiraImage& labels, uint16_t label, Box& inner, Box& outer) {
+    inner = Box{0, 0, 0, 0};
+    outer = Box{0, 0, 0, 0};
+    const int32_t width = labels.width;
+    std::vector<float> heights(static_cast<size_t>(width), 0.0f);
+    float bestInner = 0.0f, bestOuter = 0.0f;
+    auto spanBox = [width](const xepo::RectSpan& span, int32_t row) {
+        const int64_t top = std::max<int64_t>(static_cast<int64_t>(row) - span.height + 1, 0);
+        return Box{int32_t(span.left), int32_t(top), int32_t(std::min<int64_t>(span.right, width)),
+                   row};
+    };
+    for (int32_t row = 0; row < labels.height; ++row) {
+        const uint16_t* values = reinterpret_cast<const uint16_t*>(
+            static_cast<const uint8_t*>(labels.data[0]) + row * labels.stride[0]);
+        for (int32_t column = 0; column < width; ++column) {
+            heights[column] = values[column] == label ? heights[column] + 1.0f : 0.0f;
+        }
+        const xepo::RectSpan in = xepo::maxInnerRect(heights), out = xepo::maxOuterRect(heights);
+        if (in.score >= bestInner) {
+            bestInner = in.score;
+            inner = spanBox(in, row);
+        }
+        if (out.score >= bestOuter) {
+            bestOuter = out.score;
+            outer = spanBox(out, row);
+        }
+    }
+    outer.x0 = std::max(0, std::min(outer.x0, inner.x0 - 3));
+    outer.y0 = std::max(0, std::min(outer.y0, inner.y0 - 3));
+    outer.x1 = std::min(std::max(outer.x1, inner.x1 + 3), width);
+    outer.y1 = std::min(std::max(outer.y1, inner.y1 + 3), labels.height);
+}
+
+// Guards that the boxes, found by scanning only each label's own rows, are
+// those of the plain full scan, on random masks of many sizes and densities,
+// and for labels absent from the image.
+TEST(LightRegionBoxes, OwnRowsGiveThePlainBoxes) {
+    std::mt19937 random(77);
+    for (int i = 0; i < 60; ++i) {
+        const int32_t width = i < 20 ? 56 : 1 + i % 37, height = i < 20 ? 56 : 1 + (i * 7) % 41;
+        std::bernoulli_distribution light(0.1 + 0.15 * (i % 6));
+        OwnedImage mask(width, height, kQiraFormatGray8);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                mask.row(y)[x] = light(random) ? 255 : 0;
+            }
+        }
+        OwnedImage labels(width, height, kQiraFormatGray16);
+        std::vector<uint16_t> list;
+        xepo::getConnectivityArea(mask.image, labels.image, list);
+        std::vector<Box> outer, inner;
+        xepo::getLightRegionBoxes(labels.image, list, outer, inner);
+        std::vector<Box> plainOuter, plainInner;
+        for (uint16_t label : list) {
+            if (label != 0) {
+                Box in{}, out{};
+                plainLabelBoxes(labels.image, label, in, out);
+                plainInner.push_back(in);
+                plainOuter.push_back(out);
+            }
+        }
+        ASSERT_EQ(inner.size(), plainInner.size()) << i;
+        for (size_t k = 0; k < inner.size(); ++k) {
+            ASSERT_EQ(values(inner[k]), values(plainInner[k])) << i << " region " << k;
+            ASSERT_EQ(values(outer[k]), values(plainOuter[k])) << i << " region " << k;
+        }
+        const uint16_t absent = static_cast<uint16_t>(list.back() + 1);
+        Box in{}, out{}, plainIn{}, plainOut{};
+        xepo::getLabelBoxes(labels.image, absent, in, out);
+        plainLabelBoxes(labels.image, absent, plainIn, plainOut);
+        ASSERT_EQ(values(in), values(plainIn)) << i;
+        ASSERT_EQ(values(out), values(plainOut)) << i;
+    }
 }
 
 }  // namespace
