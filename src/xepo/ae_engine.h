@@ -57,6 +57,7 @@ class ScoreQueue {
     bool empty() const { return count_ == 0; }
     size_t size() const { return count_; }
     float front() const { return values_[first_]; }
+    float back() const { return values_[(first_ + count_ - 1) % kCapacity]; }
     void push_back(float value) {
         values_[(first_ + count_) % kCapacity] = value;
         ++count_;
