@@ -24,6 +24,19 @@ struct CheckCase {
     std::string message;  // empty: accepted; else the start of the refusal
 };
 
+// The JPEG with restart markers RST0 and RST7 put into the middle of its scan
+// data (not inside an FF 00 pair), so that scan data follows them.
+Bytes withRestartMarkers(const Bytes& jpeg, size_t scan) {
+    size_t at = (scan + jpeg.size()) / 2;
+    while (jpeg[at - 1] == 0xFF || jpeg[at] == 0xFF) {
+        ++at;
+    }
+    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(at));
+    out.insert(out.end(), {0xFF, 0xD0, 0x12, 0x34, 0xFF, 0xD7});
+    out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
+    return out;
+}
+
 std::vector<CheckCase> checkCases() {
     const Bytes jpeg = encodeJpeg(kWidth, kHeight);
     const Bytes png = encodePng(kWidth, kHeight);
@@ -53,6 +66,8 @@ std::vector<CheckCase> checkCases() {
         {"JpegCutInTheScanHeader", firstBytes(jpeg, scan + 5),
          "JPEG data ends before the image does (a marker segment is cut short)"},
         {"JpegNoScanAtAll", concat(firstBytes(jpeg, scan), endOfImage), "JPEG has no image data"},
+        // Restart markers (FF D0 to FF D7) belong to the scan: data goes on after them.
+        {"JpegWithRestartMarkers", withRestartMarkers(jpeg, scan), ""},
         {"PngWithoutIend", firstBytes(png, png.size() - 12),
          "PNG data ends before the image does (no IEND chunk"},
         {"PngCutInTheData", firstBytes(png, png.size() / 2),

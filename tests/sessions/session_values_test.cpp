@@ -77,6 +77,27 @@ TEST(SynthSampling, AGradientRendersAsADirectBilinearSample) {
     }
 }
 
+// Guards the window's geometry: it covers 70 % of the largest box of the
+// output's aspect, one radian of turn is the window's width over a 1.2-radian
+// field of view, and a turn to the limit keeps the window inside the photo.
+TEST(SynthSampling, WindowGeometryOfAPhoneCamera) {
+    struct Case {
+        int photoWidth, photoHeight, outWidth, outHeight;
+        double baseWidth, baseHeight;
+    };
+    for (const Case& c :
+         {Case{1000, 750, 64, 48, 700.0, 525.0}, Case{1000, 500, 64, 48, 466.6667, 350.0}}) {
+        const SourcePhoto photo = gradientPhoto(c.photoWidth, c.photoHeight);
+        const WindowGeometry g = windowGeometry(photo, c.outWidth, c.outHeight);
+        EXPECT_NEAR(g.baseWidth, c.baseWidth, 1e-3);
+        EXPECT_NEAR(g.baseHeight, c.baseHeight, 1e-3);
+        EXPECT_NEAR(g.pixelsPerRadian, c.baseWidth / 1.2, 1e-3);
+        const WindowRect edge = cropWindow(photo, g, g.maxYaw, -g.maxPitch, 1.0);
+        EXPECT_NEAR(edge.left + edge.width, c.photoWidth, 1e-6);
+        EXPECT_NEAR(edge.top, 0.0, 1e-6);
+    }
+}
+
 IMUDataBlock block(std::vector<uint64_t> times) {
     IMUDataBlock gyro{};
     gyro.count = static_cast<int32_t>(times.size());
