@@ -41,23 +41,12 @@ SCORE_NEUTRAL = 18.0
 # The exposure range the host allows.
 EV_LIMIT = 8.0
 
-# Route colours, the same as plot_session.py uses for the same routes.
-ROUTE_COLOURS = [
-    ("stable", "#b9e4b0"),
-    ("history_hit", "#a8d8ea"),
-    ("hold", "#ffd59e"),
-    ("zoom_hold", "#d9c2ec"),
-    ("keep", "#dddddd"),
-    ("unstable_albedo", "#f7b3b3"),
-    ("unstable_light", "#fff2a0"),
-    ("unstable_fallback", "#e3c9a8"),
-    ("neutral", "#f5f5f5"),
-    ("entrance_only", "#b8e0d2"),
-    ("albedo_only", "#f9c9a0"),
-]
+# Route colours: the session plot's, so that a route looks the same in both.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from plot_session import ROUTE_COLOURS, SPARE_COLOURS  # noqa: E402
+
 NO_ROUTE = "(no routes)"
 NO_ROUTE_COLOUR = "#eeeeee"
-SPARE_COLOURS = ["#f2c4e4", "#c9e7c0", "#c5cdf2", "#eadcb0", "#bfe3e0"]
 POLICY_COLOURS = ["#1f3b99", "#d0600e", "#2b7a3b", "#8e2c8e", "#666666"]
 NEUTRAL_COLOUR = "#555555"
 

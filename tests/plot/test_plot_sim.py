@@ -43,9 +43,9 @@ def record(run, frame, **changes):
 
 
 def load_script():
-    spec = importlib.util.spec_from_file_location("plot_sim", SCRIPT)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    source = importlib.util.spec_from_file_location("plot_sim", SCRIPT)
+    module = importlib.util.module_from_spec(source)
+    source.loader.exec_module(module)
     return module
 
 
