@@ -102,6 +102,22 @@ TEST_F(OperationRecords, FramePreparationRunsTheOperatorsTheCallAsksFor) {
     }
 }
 
+// Guards: the normalisation flag is set to 0 only for RGB bytes into floats;
+// any other pairing keeps the parameter init's own value.
+TEST_F(OperationRecords, NormalisationFlagOnlyForRgbIntoFloats) {
+    constexpr uint32_t kInitFlag = 0x5a5a5a5au;  // four kDefaultByte bytes
+    const struct {
+        uint32_t format, dstType, flag;
+    } cases[] = {{2, 8, 0}, {9, 8, kInitFlag}, {2, 1, kInitFlag}, {9, 1, kInitFlag}};
+    for (const auto& c : cases) {
+        rec = {};
+        ASSERT_EQ(xepo::normalization(kHandle, y.data(), input.data(), 8, 8, 3, c.format, 1,
+                                      c.dstType, 127.5f, 127.5f),
+                  0);
+        EXPECT_EQ(rec.records[14].normFlag, c.flag) << c.format << " into " << c.dstType;
+    }
+}
+
 // Guards the order of the input checks: a null plane wins over a zero handle.
 TEST_F(OperationRecords, FrameInputErrorsStopBeforeAnyOperator) {
     EXPECT_EQ(toModelInput(1, 0.5f, 0, false, kHandle, true, false), -2001);

@@ -291,6 +291,8 @@ TEST(ClosedLoopOutput, SameOptionsWriteTheSameBytes) {
         EXPECT_EQ(result.summaries[1].policy, "mean-highlight");
         EXPECT_EQ(result.runs[3].policy, "mean-highlight");
         EXPECT_EQ(result.runs[3].startEv, 1.0);
+        EXPECT_EQ(result.runs[3].photo, options.photos[0]);
+        EXPECT_EQ(result.runs[4].photo, options.photos[1]);
         ASSERT_TRUE(prepareSimOutput(dir, error)) << error;
         ASSERT_TRUE(writeSimOutput(dir, options, result, error)) << error;
         for (const std::string& file : simOutputFiles()) {
