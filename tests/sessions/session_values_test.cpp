@@ -79,7 +79,8 @@ TEST(SynthSampling, AGradientRendersAsADirectBilinearSample) {
 
 // Guards the window's geometry: it covers 70 % of the largest box of the
 // output's aspect, one radian of turn is the window's width over a 1.2-radian
-// field of view, and a turn to the limit keeps the window inside the photo.
+// field of view, a turn to the limit reaches the photo's edge and half that
+// turn goes half the way there.
 TEST(SynthSampling, WindowGeometryOfAPhoneCamera) {
     struct Case {
         int photoWidth, photoHeight, outWidth, outHeight;
@@ -95,6 +96,9 @@ TEST(SynthSampling, WindowGeometryOfAPhoneCamera) {
         const WindowRect edge = cropWindow(photo, g, g.maxYaw, -g.maxPitch, 1.0);
         EXPECT_NEAR(edge.left + edge.width, c.photoWidth, 1e-6);
         EXPECT_NEAR(edge.top, 0.0, 1e-6);
+        const WindowRect half = cropWindow(photo, g, 0.5 * g.maxYaw, 0.5 * g.maxPitch, 1.0);
+        EXPECT_NEAR(half.left, 0.75 * (c.photoWidth - half.width), 1e-6);
+        EXPECT_NEAR(half.top, 0.75 * (c.photoHeight - half.height), 1e-6);
     }
 }
 
