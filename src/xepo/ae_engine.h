@@ -100,9 +100,9 @@ struct ScoreAverage {
 // A remembered stable scene.
 struct HistoryEntry {
     std::array<int32_t, kHistBins> hist{};  // copy of the scene's 64-bin histogram
-    float score = 0.0f;               // logged as "history_ae"
-    float enConfidence = 0.0f;        // the last entrance scene confidence at that time
-    float enLsProb = 0.0f;            // the last entrance light-scene probability
+    float score = 0.0f;                     // logged as "history_ae"
+    float enConfidence = 0.0f;              // the last entrance scene confidence at that time
+    float enLsProb = 0.0f;                  // the last entrance light-scene probability
     int32_t isSegResult = 0;
     float aecLux = 0.0f;  // logged as "history_aec_lux"
     float scale = 0.0f;
@@ -130,11 +130,11 @@ struct AeEngine {
     float lastAeThisScore = kNeutralScore;
     float lastAecLux = 0.0f;
     float refAecLux = 0.0f;
-    std::unique_ptr<float[]> albedoResult;    // 1
-    std::unique_ptr<float[]> enResult;        // 4
-    std::unique_ptr<float[]> lightSegOutput;  // 56 x 56 x 2
-    std::unique_ptr<float[]> smoothResult;    // 1
-    std::unique_ptr<int32_t[]> lastHist;      // 64 bins, allocated on first use
+    std::unique_ptr<float[]> albedoResult;                     // 1
+    std::unique_ptr<float[]> enResult;                         // 4
+    std::unique_ptr<float[]> lightSegOutput;                   // 56 x 56 x 2
+    std::unique_ptr<float[]> smoothResult;                     // 1
+    std::unique_ptr<int32_t[]> lastHist;                       // 64 bins, allocated on first use
     FixedQueue<HistoryEntry, kMaxHistoryEntries> historyHist;  // remembered stable scenes
     int32_t nccRefValid = 1;
     float imuAngle[3] = {0.0f, 0.0f, 0.0f};
