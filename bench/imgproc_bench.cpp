@@ -165,8 +165,8 @@ void preprocessSampleFloor(benchmark::State& state, FrameSize size) {
         lumaColumn[i] = static_cast<size_t>(x);
         chromaColumn[i] = static_cast<size_t>(std::min(x / 2, frame.width / 2 - 2) * 2);
         lumaRow[i] = frame.yPlane + static_cast<size_t>(y) * frame.stride;
-        chromaRow[i] =
-            frame.uvPlane + static_cast<size_t>(std::min(y / 2, frame.height / 2 - 2)) * frame.stride;
+        chromaRow[i] = frame.uvPlane +
+                       static_cast<size_t>(std::min(y / 2, frame.height / 2 - 2)) * frame.stride;
     }
     std::vector<float> out(kModelFloats);
     const auto load16 = [](const uint8_t* at) {
