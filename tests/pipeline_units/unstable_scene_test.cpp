@@ -268,6 +268,11 @@ TEST(UnstableScene, Blends) {
              moving(s), s.history = {{20, 0, {0.008f, 0.01f, 0.012f}}};
          },
          blended(24)},
+        {"turned by 0.025, past the near distance",
+         [&](Given& s) {
+             moving(s), s.history = {{20, 0, {0.015f, 0.02f, 0}}};
+         },
+         blended(26.4f)},
         {"resting device", [&](Given& s) { moving(s), s.rest = 1, s.history = {{20}}; },
          blended(28)},
     });
