@@ -211,21 +211,31 @@ TEST(ClosedLoopOutput, DirectoryIsUsedOnlyWhenItIsOurs) {
     }
 }
 
-// Guards: a file that cannot be written in full (a full disk) fails the
-// writing with its name, rather than leaving a short file behind silently.
+// Guards: a file that cannot be created, or not written in full (a full disk),
+// fails the writing with its name and the reason, rather than silently.
 TEST(ClosedLoopOutput, AFullDiskIsReported) {
     if (!fs::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full";
     }
-    const fs::path dir = scratchDir("full_disk");
-    std::string error;
-    ASSERT_TRUE(prepareSimOutput(dir.string(), error)) << error;
-    fs::create_symlink("/dev/full", dir / kSimRunsCsv);
-    SimOptions options = validOptions();
-    SimResult result;
-    result.runs.resize(1);
-    EXPECT_FALSE(writeSimOutput(dir.string(), options, result, error));
-    EXPECT_NE(error.find(std::string(kSimRunsCsv) + ": write error"), std::string::npos) << error;
+    const std::pair<bool, std::string> cases[] = {
+        {true, std::string(kSimRunsCsv) + ": write error"},  // the disk is full
+        {false, std::string(kSimRunsCsv) + ": cannot create (Is a directory)"},
+    };
+    for (const auto& [fullDisk, message] : cases) {
+        const fs::path dir = scratchDir(fullDisk ? "full_disk" : "not_creatable");
+        std::string error;
+        ASSERT_TRUE(prepareSimOutput(dir.string(), error)) << error;
+        if (fullDisk) {
+            fs::create_symlink("/dev/full", dir / kSimRunsCsv);
+        } else {
+            fs::create_directory(dir / kSimRunsCsv);
+        }
+        SimOptions options = validOptions();
+        SimResult result;
+        result.runs.resize(1);
+        EXPECT_FALSE(writeSimOutput(dir.string(), options, result, error));
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
 }
 
 // Guards: the per-frame lines: missing numbers written empty (CSV) or null
