@@ -43,6 +43,36 @@ HWY_INLINE V blendVector(D d, V top0, V top1, V bottom0, V bottom1, V nearWeight
     return hn::ShiftRight<kShift>(hn::Add(sum, hn::Set(d, kRound)));
 }
 
+// V and U of a vector of columns from the V/U pair entries of two chroma rows
+// (each entry: V, U of the near column, then V, U of the far one), stored at
+// v and u.
+template <class D, class V>
+HWY_INLINE void blendVuVector(D d32, V top, V bottom, V nearWeight, V farWeight, V topWeight,
+                              V bottomWeight, uint8_t* v, uint8_t* u) {
+    const hn::Rebind<uint8_t, D> d8;
+    const hn::RebindToSigned<D> di32;
+    const V lowByte = hn::Set(d32, 0xFFu);
+    const V vValue =
+        blendVector(d32, hn::And(top, lowByte), hn::And(hn::ShiftRight<16>(top), lowByte),
+                    hn::And(bottom, lowByte), hn::And(hn::ShiftRight<16>(bottom), lowByte),
+                    nearWeight, farWeight, topWeight, bottomWeight);
+    const V uValue =
+        blendVector(d32, hn::And(hn::ShiftRight<8>(top), lowByte), hn::ShiftRight<24>(top),
+                    hn::And(hn::ShiftRight<8>(bottom), lowByte), hn::ShiftRight<24>(bottom),
+                    nearWeight, farWeight, topWeight, bottomWeight);
+    hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, vValue)), d8, v);
+    hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, uValue)), d8, u);
+}
+
+// The same for one column.
+inline void blendVuColumn(uint32_t top, uint32_t bottom, uint32_t nearWeight, uint32_t farWeight,
+                          uint32_t bottomWeight, uint8_t* v, uint8_t* u) {
+    *v = blend(top & 0xFFu, (top >> 16) & 0xFFu, bottom & 0xFFu, (bottom >> 16) & 0xFFu, nearWeight,
+               farWeight, bottomWeight);
+    *u = blend((top >> 8) & 0xFFu, top >> 24, (bottom >> 8) & 0xFFu, bottom >> 24, nearWeight,
+               farWeight, bottomWeight);
+}
+
 }  // namespace
 
 void ResampleGrayRow(const RowPair& rows, const AxisPlan& xs, uint16_t* stage, uint8_t* out) {
@@ -104,36 +134,20 @@ void ResampleVuRow(const RowPair& rows, const AxisPlan& xs, uint32_t* stage, uin
         stageBottom[x] = bottomPairs;
     }
     const hn::ScalableTag<uint32_t> d32;
-    const hn::Rebind<uint8_t, decltype(d32)> d8;
-    const hn::RebindToSigned<decltype(d32)> di32;
     const size_t lanes = hn::Lanes(d32);
-    const auto lowByte = hn::Set(d32, 0xFFu);
     const auto topWeight = hn::Set(d32, kWeightOne - rows.bottomWeight);
     const auto bottomWeight = hn::Set(d32, rows.bottomWeight);
     size_t x = 0;
     for (; x + lanes <= count; x += lanes) {
         const auto top = hn::LoadU(d32, stageTop + x);
         const auto bottom = hn::LoadU(d32, stageBottom + x);
-        const auto nearWeight = hn::LoadU(d32, xs.nearWeight.data() + x);
-        const auto farWeight = hn::LoadU(d32, xs.farWeight.data() + x);
-        const auto vValue =
-            blendVector(d32, hn::And(top, lowByte), hn::And(hn::ShiftRight<16>(top), lowByte),
-                        hn::And(bottom, lowByte), hn::And(hn::ShiftRight<16>(bottom), lowByte),
-                        nearWeight, farWeight, topWeight, bottomWeight);
-        const auto uValue =
-            blendVector(d32, hn::And(hn::ShiftRight<8>(top), lowByte), hn::ShiftRight<24>(top),
-                        hn::And(hn::ShiftRight<8>(bottom), lowByte), hn::ShiftRight<24>(bottom),
-                        nearWeight, farWeight, topWeight, bottomWeight);
-        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, vValue)), d8, v + x);
-        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, uValue)), d8, u + x);
+        blendVuVector(d32, top, bottom, hn::LoadU(d32, xs.nearWeight.data() + x),
+                      hn::LoadU(d32, xs.farWeight.data() + x), topWeight, bottomWeight, v + x,
+                      u + x);
     }
     for (; x < count; ++x) {
-        const uint32_t top = stageTop[x];
-        const uint32_t bottom = stageBottom[x];
-        v[x] = blend(top & 0xFFu, (top >> 16) & 0xFFu, bottom & 0xFFu, (bottom >> 16) & 0xFFu,
-                     xs.nearWeight[x], xs.farWeight[x], rows.bottomWeight);
-        u[x] = blend((top >> 8) & 0xFFu, top >> 24, (bottom >> 8) & 0xFFu, bottom >> 24,
-                     xs.nearWeight[x], xs.farWeight[x], rows.bottomWeight);
+        blendVuColumn(stageTop[x], stageBottom[x], xs.nearWeight[x], xs.farWeight[x],
+                      rows.bottomWeight, v + x, u + x);
     }
 }
 
@@ -187,29 +201,16 @@ void ResampleNv21Row(const RowPair& luma, const RowPair& chroma, const Nv21Colum
 
         const auto top = hn::LoadU(d32, chromaTopStage + x);
         const auto bottom = hn::LoadU(d32, chromaBottomStage + x);
-        const auto nearWeight = hn::LoadU(d32, columns.chromaNear + x);
-        const auto farWeight = hn::LoadU(d32, columns.chromaFar + x);
-        const auto vValue =
-            blendVector(d32, hn::And(top, lowByte), hn::And(hn::ShiftRight<16>(top), lowByte),
-                        hn::And(bottom, lowByte), hn::And(hn::ShiftRight<16>(bottom), lowByte),
-                        nearWeight, farWeight, chromaTopWeight, chromaBottomWeight);
-        const auto uValue =
-            blendVector(d32, hn::And(hn::ShiftRight<8>(top), lowByte), hn::ShiftRight<24>(top),
-                        hn::And(hn::ShiftRight<8>(bottom), lowByte), hn::ShiftRight<24>(bottom),
-                        nearWeight, farWeight, chromaTopWeight, chromaBottomWeight);
-        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, vValue)), d8, vOut + x);
-        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di32, uValue)), d8, uOut + x);
+        blendVuVector(d32, top, bottom, hn::LoadU(d32, columns.chromaNear + x),
+                      hn::LoadU(d32, columns.chromaFar + x), chromaTopWeight, chromaBottomWeight,
+                      vOut + x, uOut + x);
     }
     for (; x < count; ++x) {
         const uint32_t pairs = lumaStage[x];
         yOut[x] = blend(pairs & 0xFFu, (pairs >> 8) & 0xFFu, (pairs >> 16) & 0xFFu, pairs >> 24,
                         columns.lumaNear[x], columns.lumaFar[x], luma.bottomWeight);
-        const uint32_t top = chromaTopStage[x];
-        const uint32_t bottom = chromaBottomStage[x];
-        vOut[x] = blend(top & 0xFFu, (top >> 16) & 0xFFu, bottom & 0xFFu, (bottom >> 16) & 0xFFu,
-                        columns.chromaNear[x], columns.chromaFar[x], chroma.bottomWeight);
-        uOut[x] = blend((top >> 8) & 0xFFu, top >> 24, (bottom >> 8) & 0xFFu, bottom >> 24,
-                        columns.chromaNear[x], columns.chromaFar[x], chroma.bottomWeight);
+        blendVuColumn(chromaTopStage[x], chromaBottomStage[x], columns.chromaNear[x],
+                      columns.chromaFar[x], chroma.bottomWeight, vOut + x, uOut + x);
     }
 }
 
