@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tavkit_api.h"
+#include "tavkit_test_context.h"
 
 namespace {
 
@@ -112,18 +113,7 @@ std::vector<uint8_t> noise(size_t bytes, uint32_t seed) {
     return out;
 }
 
-struct Context {
-    int64_t handle = 0;
-    Context() {
-        TavkitConfig config;
-        initTavkitConfig(&config);
-        EXPECT_EQ(initTavkit(&handle, &config), 0);
-        for (int32_t id : {2, 14, 19, 21}) {
-            EXPECT_EQ(registTavkitOperator(handle, id), 0);
-        }
-    }
-    ~Context() { releaseTavkit(&handle); }
-};
+using Context = TavkitTestContext;
 
 void describe(TavkitImageDesc& desc, uint32_t format, uint32_t type, int width, int height,
               size_t stride, const void* plane) {

@@ -10,23 +10,11 @@
 
 #include "tavkit_api.h"
 #include "tavkit_status.h"
+#include "tavkit_test_context.h"
 
 namespace {
 
-// A context with every operator registered, released at scope end.
-struct Context {
-    int64_t handle = 0;
-    Context() {
-        TavkitConfig config;
-        initTavkitConfig(&config);
-        EXPECT_EQ(initTavkit(&handle, &config), 0);
-        for (int32_t id : {2, 3, 14, 19, 21, 27, 47, 48, 50, 53}) {
-            EXPECT_EQ(registTavkitOperator(handle, id), 0) << id;
-        }
-    }
-    ~Context() { releaseTavkit(&handle); }
-    int run(int32_t id, TavkitParams& params) const { return runTavkit(handle, id, &params); }
-};
+using Context = TavkitTestContext;
 
 // A fresh record reading `src` and writing `dst`, both with their own row step.
 TavkitParams record(uint32_t srcFormat, const cv::Mat& src, uint32_t dstFormat, const cv::Mat& dst,
