@@ -4,7 +4,7 @@ and tools one at a time, runs the native tests on each, and reports how many
 each folder's tests caught.
 
     /usr/bin/python3 scripts/mutation/run_mutants.py [--seed S] [--per-folder N]
-        [--build DIR] [--jobs J] [--list] [--folder F]...
+        [--build DIR] [--jobs J] [--list] [--folder F]... [--matrix FILE]
 
 It works on a copy of the source tree in DIR/tree (default build/mutation), so
 the checkout is never modified, and builds it in DIR/build with light
@@ -16,12 +16,18 @@ Survivors that cannot change any output are listed with the reason in
 scripts/mutation/equivalent.txt (one per line: the key the report prints, a
 tab, the reason); they are reported but not counted.
 
+With --matrix, every mutant runs the whole suite (no stop at the first
+failure) and FILE gets one JSON line per mutant: its key, outcome and the
+tests that failed. A test that is the only one to kill some mutant earns its
+place; one that never kills alone is a candidate to merge or drop.
+
 Writes DIR/report.md and prints it. Exits 0 when at least 85 % of the counted
 mutants were killed overall and at least 80 % in every folder, 1 otherwise,
 2 when the unmutated tree does not build or pass.
 """
 
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -94,13 +100,27 @@ def read_equivalent():
     return known
 
 
-def build_and_test(build, jobs):
-    """'killed', 'survived' or 'stillborn' (does not compile)."""
+def failed_tests(build):
+    """The names ctest wrote as failed in its last run."""
+    log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
+    if not os.path.exists(log):
+        return []
+    with open(log, encoding="utf-8") as stream:
+        return [line.strip().split(":", 1)[1] for line in stream if ":" in line]
+
+
+def build_and_test(build, jobs, whole_suite=False):
+    """'killed', 'survived' or 'stillborn' (does not compile), and the failed
+    tests when the whole suite ran."""
     if run(["cmake", "--build", build, "-j", str(jobs)], timeout=BUILD_TIMEOUT_S) != 0:
-        return "stillborn"
-    status = run(["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", str(TEST_TIMEOUT_S),
-                  "--stop-on-failure"], timeout=TEST_TIMEOUT_S * 20)
-    return "survived" if status == 0 else "killed"
+        return "stillborn", []
+    command = ["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", str(TEST_TIMEOUT_S)]
+    if not whole_suite:
+        command.append("--stop-on-failure")
+    status = run(command, timeout=TEST_TIMEOUT_S * 20)
+    if status == 0:
+        return "survived", []
+    return "killed", failed_tests(build) if whole_suite else []
 
 
 def main():
@@ -112,6 +132,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--folder", action="append", choices=FOLDERS)
     parser.add_argument("--list", action="store_true", help="print the draw and stop")
+    parser.add_argument("--matrix", help="run the whole suite per mutant; JSON lines to this file")
     args = parser.parse_args()
     if args.per_folder < 1:
         parser.error("--per-folder must be at least 1")
@@ -141,11 +162,13 @@ def main():
             "-DXEPO_BUILD_BENCHMARKS=OFF", "-DXEPO_BUILD_FUZZERS=OFF"]) != 0:
         print("the unmutated tree does not configure", file=sys.stderr)
         return 2
-    if build_and_test(build, args.jobs) != "survived":
+    if build_and_test(build, args.jobs)[0] != "survived":
         print("the unmutated tree does not build or pass its tests", file=sys.stderr)
         return 2
 
     equivalent = read_equivalent()
+    if args.matrix:
+        open(args.matrix, "w", encoding="utf-8").close()
     results = []
     started = time.monotonic()
     for number, (folder, mutant) in enumerate(drawn, start=1):
@@ -155,13 +178,17 @@ def main():
         with open(path, "w", encoding="utf-8") as stream:
             stream.write(mutants.apply(original, mutant))
         try:
-            outcome = build_and_test(build, args.jobs)
+            outcome, failed = build_and_test(build, args.jobs, bool(args.matrix))
         finally:
             with open(path, "w", encoding="utf-8") as stream:
                 stream.write(original)
         if outcome == "survived" and mutant.key() in equivalent:
             outcome = "equivalent"
         results.append((folder, mutant, outcome))
+        if args.matrix:
+            with open(args.matrix, "a", encoding="utf-8") as stream:
+                stream.write(json.dumps({"key": mutant.key(), "folder": folder,
+                                         "outcome": outcome, "failed": failed}) + "\n")
         print("[%d/%d %4.0fs] %-10s %s" % (number, len(drawn), time.monotonic() - started, outcome,
                                           mutant.describe()), flush=True)
     # Leave the copy as the checkout has it, built.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numeric>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
@@ -163,28 +162,6 @@ TEST(TavkitOperators, RgbToGrayEqualsOpenCvExactly) {
         cv::cvtColor(src, expected, cv::COLOR_RGB2GRAY);
         EXPECT_EQ(cv::norm(ours, expected, cv::NORM_INF), 0.0) << size;
     }
-}
-
-// The joint 64-bin histogram: index (R >> 6) * 16 + (G >> 6) * 4 + (B >> 6),
-// overwritten (not accumulated), against a direct count.
-TEST(TavkitOperators, HistogramEqualsADirectCount) {
-    const cv::Mat src = paddedRandom(224, 224, CV_8UC3, 4);
-    std::vector<int32_t> hist(64, -5), expected(64, 0);
-    for (int r = 0; r < src.rows; ++r) {
-        for (int c = 0; c < src.cols; ++c) {
-            const cv::Vec3b p = src.at<cv::Vec3b>(r, c);
-            ++expected[(p[0] >> 6) * 16 + (p[1] >> 6) * 4 + (p[2] >> 6)];
-        }
-    }
-    TavkitParams p = record(kTavkitFormatRgb, src, kTavkitFormatRgb, src);
-    p.dst.elementType = kTavkitTypeS32;
-    p.dst.width = p.dst.height = 1;
-    p.dst.plane0 = hist.data();
-    p.histChannels = 3;
-    p.histBins[0] = p.histBins[1] = p.histBins[2] = 4;
-    ASSERT_EQ(Context().run(kTavkitCalcHist, p), 0);
-    EXPECT_EQ(hist, expected);
-    EXPECT_EQ(std::accumulate(hist.begin(), hist.end(), 0), 50176);
 }
 
 // Buffers of one valid 8x6 record per operator; a refused record leaves every
