@@ -105,7 +105,7 @@ void Engine::startCall(int control) {
 FrameAnswer Engine::process(const FrameRequest& request) {
     requireOpen();
     VImage image{};
-    image.yuv_format = kFrameFormatNv21;
+    image.yuv_format = xepo::kFrameFormatNv21;
     image.width = request.width;
     image.height = request.height;
     image.stride = request.stride;

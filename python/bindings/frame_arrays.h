@@ -7,11 +7,10 @@
 #include <pybind11/pybind11.h>
 
 #include "engine_binding.h"
+#include "xepo_contract.h"
 
 namespace xepo_python {
 
-// The camera's semi-planar frame format code.
-constexpr int32_t kFrameFormatNv21 = 17;
 // Largest frame side the engine takes (it refuses larger frames itself; the
 // module refuses them before any size arithmetic).
 constexpr int64_t kMaxFrameSide = 16384;

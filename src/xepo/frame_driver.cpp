@@ -18,19 +18,12 @@
 #include "xepo/score_smoothing.h"
 #include "xepo/stable_scene.h"
 #include "xepo/unstable_scene.h"
+#include "xepo_contract.h"
 #include "xepo_log.h"
 
 namespace xepo {
 namespace {
 
-// Values of `control`.
-constexpr int kControlNeutral = -1;
-constexpr int kControlEntranceOnly = 0;
-constexpr int kControlAlbedoOnly = 1;
-// Format code of the camera's semi-planar frame, the only one runAeEngine takes.
-constexpr int32_t kFrameFormatSemiPlanar = 17;
-
-constexpr float kNeutralConfidence = 0.9f;
 // Start value of this_result: anything above 1.1 means "no entrance result yet".
 constexpr float kNoEntranceResult = 1.2f;
 // Below this lux index the camera has not reported a usable exposure yet.
@@ -105,7 +98,7 @@ void runAlbedoOnly(AeEngine* engine, const FrameInput& f, _XEPO_RES_* result) {
         XEPO_LOGE("runmodel failed %d", ran);
     }
     result->result = engine->albedoResult[0] * kAlbedoToScore;
-    result->confidence = kNeutralConfidence;
+    result->confidence = kConfidenceSure;
     XEPO_LOGD("control = 1 this_albedo %f", result->result);
 }
 
@@ -223,7 +216,7 @@ XEPO_API void qiraAeProcess(void* engine, VImage* image, AEParams* params, _XEPO
         if (control == kControlNeutral) {
             if (result != nullptr) {
                 result->result = kNeutralScore;
-                result->confidence = kNeutralConfidence;
+                result->confidence = kConfidenceSure;
             }
             XEPO_LOGD("control = -1");
             return;
@@ -263,7 +256,7 @@ XEPO_API void runAeEngine(void* engine, unsigned char* yPlane, unsigned char* uv
                           float scale, int reserved0, bool flip, _XEPO_RES_* result, int control,
                           float aec_lux, IMUDataBlock* imu) {
     VImage image{};
-    image.yuv_format = xepo::kFrameFormatSemiPlanar;
+    image.yuv_format = xepo::kFrameFormatNv21;
     image.width = static_cast<int32_t>(width);
     image.height = static_cast<int32_t>(height);
     image.yPlane = yPlane;

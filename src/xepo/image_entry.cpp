@@ -16,6 +16,7 @@
 #include "xepo/decision_thresholds.h"
 #include "xepo/model_scoring.h"
 #include "xepo/score_smoothing.h"
+#include "xepo_contract.h"
 #include "xepo_log.h"
 
 namespace xepo {
@@ -29,13 +30,6 @@ constexpr const char* kEntryName = "runAeEngineImage";
 #define IMAGE_LOGE(...) \
     ::xepo::logLine(::xepo::LogPriority::Error, __FILE__, __LINE__, kEntryName, __VA_ARGS__)
 
-// Values of `control`.
-constexpr int kControlNeutral = -1;  // no model, the neutral answer
-constexpr int kControlEntrance = 0;  // entrance model only
-constexpr int kControlAlbedo = 1;    // albedo model only, its raw fraction
-constexpr int kControlLightSeg = 3;  // entrance and light segmentation, with the map
-
-constexpr float kFixedConfidence = 0.9f;  // neutral answer, albedo-only, entrance failure
 // The entry treats every image as a frame taken at 90 degrees: the light map is
 // turned back by that much, whatever the picture.
 constexpr uint32_t kImageLightSegRotation = 90;
@@ -80,7 +74,7 @@ void runEntranceOnly(AeEngine& engine, _XEPO_RES_& result) {
     }
     result.result = kNeutralScore;
     result.confidence = engine.enResult[kEntranceSceneConfidence];
-    IMAGE_LOGD("control is %d, Confidence is %f", kControlEntrance, result.confidence);
+    IMAGE_LOGD("control is %d, Confidence is %f", kControlEntranceOnly, result.confidence);
     IMAGE_LOGD("en_excute time:  [%f] ms\n", elapsedMs(start, monotonicNow()));
 }
 
@@ -92,8 +86,8 @@ void runAlbedoOnly(AeEngine& engine, _XEPO_RES_& result) {
         IMAGE_LOGE("ae runmodel failed %d", status);
     }
     result.result = engine.albedoResult[0];
-    result.confidence = kFixedConfidence;
-    IMAGE_LOGD("control is %d, Confidence is %f", kControlAlbedo, kFixedConfidence);
+    result.confidence = kConfidenceSure;
+    IMAGE_LOGD("control is %d, Confidence is %f", kControlAlbedoOnly, kConfidenceSure);
     IMAGE_LOGD("ae_excute time:  [%f] ms\n", elapsedMs(start, monotonicNow()));
 }
 
@@ -144,7 +138,7 @@ void runEntranceThenAlbedo(AeEngine& engine, _XEPO_RES_& result, float aec_lux) 
     if (status != 0) {
         IMAGE_LOGD("run xepo entrance model failed");
         result.result = kNeutralScore;
-        result.confidence = kFixedConfidence;
+        result.confidence = kConfidenceSure;
         return;
     }
 
@@ -183,7 +177,7 @@ void runImage(char const* imagePath, _XEPO_RES_* result, float aec_lux, int cont
     if (control == kControlNeutral) {
         if (result != nullptr) {
             result->result = kNeutralScore;
-            result->confidence = kFixedConfidence;
+            result->confidence = kConfidenceSure;
         }
         IMAGE_LOGD("control = -1");
         return;
@@ -210,10 +204,10 @@ void runImage(char const* imagePath, _XEPO_RES_* result, float aec_lux, int cont
     IMAGE_LOGD("image_process time:  [%f] ms\n", elapsedMs(start, monotonicNow()));
 
     switch (control) {
-        case kControlEntrance:
+        case kControlEntranceOnly:
             runEntranceOnly(*engine, *result);
             break;
-        case kControlAlbedo:
+        case kControlAlbedoOnly:
             runAlbedoOnly(*engine, *result);
             break;
         case kControlLightSeg:

@@ -6,15 +6,11 @@
 
 #include "tavkit_api.h"
 #include "xepo/decision_thresholds.h"
+#include "xepo_contract.h"
 #include "xepo_log.h"
 
 namespace xepo {
 namespace {
-
-// Confidences written with the answer.
-constexpr float kHighConfidence = 0.9f;     // the entrance model is sure of the scene
-constexpr float kMediumConfidence = 0.82f;  // only of high key
-constexpr float kLowConfidence = 0.8f;      // of neither
 
 // this_result above this still holds its start value (1.2): this frame ran no
 // entrance model, so the confidence comes from the last one that did (double
@@ -35,13 +31,13 @@ float entranceConfidence(const float* source) {
     if (source == nullptr) {
         // No entrance output to read (the engine was not fully made): the least
         // confidence the pipeline gives.
-        return kLowConfidence;
+        return kConfidenceUnsure;
     }
     if (source[kEntranceSceneConfidence] >= kEntranceSureConfidence) {
-        return kHighConfidence;
+        return kConfidenceSure;
     }
-    return static_cast<double>(source[kEntranceHighKey]) >= kHighKeySure ? kMediumConfidence
-                                                                         : kLowConfidence;
+    return static_cast<double>(source[kEntranceHighKey]) >= kHighKeySure ? kConfidenceHighKey
+                                                                         : kConfidenceUnsure;
 }
 
 const float* confidenceSource(const AeEngine* engine, float this_result) {
@@ -70,10 +66,10 @@ void writeResultToOutput(AeEngine* engine, _XEPO_RES_* res, int32_t lsResult, in
         return;
     }
     float r = kNeutralScore;
-    float confidence = kLowConfidence;
+    float confidence = kConfidenceUnsure;
 
     if (lsResult == kLsResultLightRegion) {
-        confidence = kLightRegionConfidence;
+        confidence = kConfidenceLightMap;
     }
     if (lsResult == kLsResultModelScore) {
         // This frame's map (all zeros unless a handler wrote it) ends the

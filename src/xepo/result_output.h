@@ -9,12 +9,10 @@
 
 namespace xepo {
 
-// Confidence of an answer that rests on a light-region map.
-constexpr float kLightRegionConfidence = 0.92f;
-
-// Confidence from an entrance output: 0.9 when its scene confidence is sure
-// (kEntranceSureConfidence), else 0.82 when its high-key confidence is
-// (kHighKeySure), else 0.8 (also for a null output).
+// Confidence from an entrance output: kConfidenceSure when its scene
+// confidence is sure (kEntranceSureConfidence), else kConfidenceHighKey when
+// its high-key confidence is (kHighKeySure), else kConfidenceUnsure (also for
+// a null output).
 float entranceConfidence(const float* source);
 // The entrance output a frame's confidence comes from: lastEnResult when the
 // frame ran no entrance model (this_result still above 1.1), else enResult.

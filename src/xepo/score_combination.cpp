@@ -5,12 +5,10 @@
 #include <cstring>
 
 #include "xepo/result_output.h"
+#include "xepo_contract.h"
 
 namespace xepo {
 namespace {
-
-// The hold output's confidence when no entrance output exists yet.
-constexpr float kHoldDefaultConfidence = 0.9f;
 
 // --- score choice
 // Averages at or below this are dark enough to pull a bright frame down.
@@ -42,9 +40,9 @@ bool sameSideOfNeutral(float a, float b) {
 
 void writeHoldResult(AeEngine* engine, _XEPO_RES_* result, float this_result, float aec_lux,
                      float scale) {
-    float confidence = kHoldDefaultConfidence;
+    float confidence = kConfidenceSure;
     if (engine->lastIsSegResult == 1) {
-        confidence = kLightRegionConfidence;
+        confidence = kConfidenceLightMap;
     } else if (engine->lastEnResult && engine->enResult) {
         confidence = entranceConfidence(confidenceSource(engine, this_result));
     }

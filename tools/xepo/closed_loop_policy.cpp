@@ -13,6 +13,7 @@
 #include "engine_log.h"
 #include "session_results.h"
 #include "session_routes.h"
+#include "xepo_contract.h"
 
 namespace {
 
@@ -24,8 +25,6 @@ constexpr int kHistogramBins = (static_cast<int>(kLinearOne) >> kHistogramShift)
 constexpr int kRaiseSearchSteps = 24;
 // The full decision pipeline (any control other than -1, 0 and 1).
 constexpr int kFullPipelineControl = 2;
-// The frame format of the camera's NV21 frames.
-constexpr int kNv21Format = 17;
 
 // The brightest pixels of a frame as (luminance, count) from the top, counting
 // `wanted` pixels in all.
@@ -152,7 +151,7 @@ PolicyAnswer EnginePolicy::answer(const PolicyInput& input) {
     const CameraFrame& frame = *input.frame;
     std::vector<uint8_t> nv21 = frame.nv21;  // the engine takes non-const planes
     VImage image{};
-    image.yuv_format = kNv21Format;
+    image.yuv_format = xepo::kFrameFormatNv21;
     image.width = frame.width;
     image.height = frame.height;
     image.stride = frame.width;

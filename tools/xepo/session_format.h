@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "xepo.h"
+#include "xepo_contract.h"
 
 // Value of the header's "format" key and the one version this code reads and writes.
 constexpr const char* kSessionFormatName = "xepo-session";
@@ -19,7 +20,7 @@ constexpr int kSessionFormatVersion = 1;
 constexpr const char* kSessionIndexFile = "session.jsonl";
 // The camera's semi-planar frame (full Y plane, then interleaved V/U at half
 // resolution), the only pixel format a session holds.
-constexpr int kSessionPixelFormat = 17;
+constexpr int kSessionPixelFormat = xepo::kFrameFormatNv21;
 // Largest frame side accepted, so that sizes never overflow.
 constexpr int kSessionMaxSide = 16384;
 

@@ -2,14 +2,14 @@
 
 #include <cstring>
 
+#include "xepo_contract.h"
+
 namespace {
 
-// Values of control with a direct path.
-constexpr int kControlNeutral = -1;
-constexpr int kControlEntranceOnly = 0;
-constexpr int kControlAlbedoOnly = 1;
-// The confidence of a light-region answer.
-constexpr float kLightRegionConfidence = 0.92f;
+using xepo::kConfidenceLightMap;
+using xepo::kControlAlbedoOnly;
+using xepo::kControlEntranceOnly;
+using xepo::kControlNeutral;
 
 // The engine's log texts that mark a route.
 constexpr const char* kPhotoLine = "is phtoting ";
@@ -105,7 +105,7 @@ Route RouteTracker::route(float confidence) const {
     if (albedo_) {
         return Route::UnstableAlbedo;
     }
-    if (lightRun_ && confidence == kLightRegionConfidence) {
+    if (lightRun_ && confidence == kConfidenceLightMap) {
         return Route::UnstableLight;
     }
     if (entrance_) {
