@@ -117,7 +117,8 @@ def review(packages):
     whether the manifests keep it, for the hand check."""
     from PIL import Image  # python3-pil, only needed here
 
-    kept = {(r["package"], r["file"]) for name in MANIFESTS for r in read_manifest(MANIFESTS[name])}
+    kept = {(r["package"], r["file"])
+            for name in MANIFESTS for r in read_manifest(MANIFESTS[name])}
     with tempfile.TemporaryDirectory(prefix="xepo-review-") as work_dir:
         os.chmod(work_dir, 0o755)
         for package in packages:
@@ -134,8 +135,9 @@ def review(packages):
                             image.convert("RGBA").getextrema()[3][0] == 255
                         colour = image.mode not in ("L", "LA", "1")
                     rule = min(width, height) >= MIN_SHORT_SIDE and opaque and colour
+                    used = "yes" if (package, rel) in kept else "no"
                     print(f"{package} {version} {rel} {width}x{height} "
-                          f"rule={'yes' if rule else 'no'} kept={'yes' if (package, rel) in kept else 'no'}")
+                          f"rule={'yes' if rule else 'no'} kept={used}")
     return 0
 
 
