@@ -186,7 +186,7 @@ def main(argv):
             for start in START_EVS:
                 engine = xepo.Engine(model_dir.rstrip("/") + "/") if model_dir else None
                 try:
-                    evs, scores = run(policy, radiance, start, 1000 * index + int(start * 10),
+                    evs, scores = run(policy, radiance, start, 1000 * index + int((start + 5) * 10),
                                       engine)
                 finally:
                     if engine is not None:
