@@ -186,7 +186,8 @@ def main(argv):
             for start in START_EVS:
                 engine = xepo.Engine(model_dir.rstrip("/") + "/") if model_dir else None
                 try:
-                    evs, scores = run(policy, radiance, start, 1000 * index + int((start + 5) * 10),
+                    seed = 1000 * index + int((start + 5) * 10)
+                    evs, scores = run(policy, radiance, start, seed,
                                       engine)
                 finally:
                     if engine is not None:
