@@ -9,9 +9,13 @@
 // models (the cost of a whole frame). BENCH_RUNTIME names which one it is.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +23,68 @@
 #include "bench_support.h"
 #include "qdnn_runner/qdnn_runner.h"
 #include "xepo.h"
+
+// A counting allocator: every operator new of the process (the engine and the
+// image-operator library included) adds one, so a benchmark can tell how many
+// allocations a frame makes once the engine has warmed up.
+namespace {
+std::atomic<int64_t> allocations{0};
+
+void* countedAllocation(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void* countedAlignedAllocation(std::size_t size, std::align_val_t alignment) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    const std::size_t align = static_cast<std::size_t>(alignment);
+    const std::size_t rounded = (size == 0 ? 1 : size + align - 1) / align * align;
+    if (void* p = std::aligned_alloc(align, rounded)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return countedAllocation(size);
+}
+void* operator new[](std::size_t size) {
+    return countedAllocation(size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    return countedAlignedAllocation(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return countedAlignedAllocation(size, alignment);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -259,6 +325,7 @@ void frameBenchmark(benchmark::State& state, Scenario scenario, FrameSize size) 
     }
     bench::LogTally errors({}, false);
     _XEPO_RES_ last{};
+    const int64_t allocationsBefore = allocations.load();
     for (auto _ : state) {
         const FrameStep step = stepOf(scenario, i++, margin);
         last = session.frame(bench::canvasFor(step.photo, size.width, size.height, margin)
@@ -266,6 +333,10 @@ void frameBenchmark(benchmark::State& state, Scenario scenario, FrameSize size) 
                              step);
         benchmark::ClobberMemory();
     }
+    // Allocations per frame after the warm-up frames (operator new calls).
+    state.counters["allocations_per_frame"] =
+        static_cast<double>(allocations.load() - allocationsBefore) /
+        static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
     state.counters["score"] = last.result;
     state.SetLabel(routeLabel(shares));
     state.counters["route_stable"] = shares.stable;

@@ -1,5 +1,5 @@
 # Test models made at build time by tests/models/make_test_models.py, run with
-# Debian's /usr/bin/python3 (the python3 on PATH may lack python3-onnx).
+# the interpreter of XepoPython.cmake (Python3_EXECUTABLE).
 #
 #   xepo_add_constant_model_set(<target> DIR <outdir>
 #                               ENTRANCE <e0> <e1> <e2> <e3> ALBEDO <a> SMOOTH <s>
@@ -14,7 +14,7 @@
 #     Writes the runtime's test models with numpy's expected outputs and the
 #     bad model files.
 
-set(XEPO_MODEL_PYTHON /usr/bin/python3)
+include(XepoPython)
 set(XEPO_MODEL_GENERATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/models/make_test_models.py)
 
 function(xepo_add_constant_model_set target)
@@ -38,7 +38,7 @@ function(xepo_add_constant_model_set target)
               ${M_DIR}/light-STDCNet813.pt.tflite.qdnn ${M_DIR}/xepo_smooth.qdnn)
   add_custom_command(
     OUTPUT ${outputs}
-    COMMAND ${XEPO_MODEL_PYTHON} ${XEPO_MODEL_GENERATOR} constant-set ${M_DIR}
+    COMMAND ${Python3_EXECUTABLE} ${XEPO_MODEL_GENERATOR} constant-set ${M_DIR}
             --entrance ${M_ENTRANCE} --albedo ${M_ALBEDO} --smooth ${M_SMOOTH} ${rect_args}
     DEPENDS ${XEPO_MODEL_GENERATOR}
     COMMENT "Generating constant model set ${target}"
@@ -55,7 +55,7 @@ function(xepo_add_test_model_set target)
   set(stamp ${M_DIR}/test-set.stamp)
   add_custom_command(
     OUTPUT ${stamp}
-    COMMAND ${XEPO_MODEL_PYTHON} ${XEPO_MODEL_GENERATOR} test-set ${M_DIR}
+    COMMAND ${Python3_EXECUTABLE} ${XEPO_MODEL_GENERATOR} test-set ${M_DIR}
     COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
     DEPENDS ${XEPO_MODEL_GENERATOR}
     COMMENT "Generating test model set ${target}"

@@ -10,8 +10,9 @@
 # Writes build/bench/results.json (Google Benchmark's JSON of every program,
 # merged; with repetitions, the mean, median, standard deviation and
 # coefficient of variation of each benchmark) and build/bench/results.md (the
-# medians as a table, the preprocessing ratio against the OpenCV baseline and
-# the targets). Benchmarks run pinned to CPU 0 when taskset is available;
+# medians as a table, the preprocessing ratios against the OpenCV baseline and
+# the output floor, and the targets). Any filter works: programs with no
+# matching benchmark are left out of the results. Benchmarks run pinned to CPU 0 when taskset is available;
 # repetitions are interleaved at random, so that a burst of load from other
 # processes spreads over all benchmarks instead of hitting one.
 set -euo pipefail
@@ -57,15 +58,23 @@ echo "bench: load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 parts=()
 for program in bin/xepo_bench_imgproc bench_instant/xepo_bench_engine_instant \
-               bin/xepo_bench_engine_models; do
+               bin/xepo_bench_engine_models bin/xepo_bench_sim; do
   if [ ! -x "$out/$program" ]; then
     echo "bench: $out/$program not built, skipped" >&2
     continue
   fi
   part="$out/results-$(basename "$program").json"
+  rm -f "$part"
   "${pin[@]}" "$out/$program" "${options[@]}" --benchmark_out="$part"
-  parts+=("$part")
+  # A program none of whose benchmarks match the filter writes no results.
+  if [ -s "$part" ]; then
+    parts+=("$part")
+  fi
 done
+if [ "${#parts[@]}" -eq 0 ]; then
+  echo "bench: no benchmark matched${filter:+ the filter '$filter'}" >&2
+  exit 1
+fi
 
 echo "bench: load after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 /usr/bin/python3 bench/summarize_results.py --out "$out/results.json" --table "$out/results.md" \

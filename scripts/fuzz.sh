@@ -27,7 +27,7 @@ input_timeout_s=30
 echo "== fuzz build ($build)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DXEPO_BUILD_FUZZERS=ON -DXEPO_SANITIZE=address,undefined \
+  -DXEPO_BUILD_FUZZERS=ON -DXEPO_SANITIZE=address,undefined -DXEPO_WERROR=ON \
   -DXEPO_BUILD_TESTS=OFF -DXEPO_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$build" --target fuzzers -j "$(nproc)"
 

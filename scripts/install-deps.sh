@@ -12,7 +12,7 @@ NATIVE_PACKAGES=(
   # build
   cmake ninja-build g++ pkg-config clang-format file binutils
   # engine and platform stand-ins
-  android-liblog-dev libyuv-dev libstb-dev
+  android-liblog-dev libyuv-dev libhwy-dev libstb-dev
   libopencv-dev libopencv-dnn-dev libonnx-dev libprotobuf-dev protobuf-compiler
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
@@ -26,7 +26,7 @@ NATIVE_PACKAGES=(
 
 ARM64_PACKAGES=(
   g++-aarch64-linux-gnu qemu-user
-  android-liblog-dev:arm64 libyuv-dev:arm64 libstb-dev:arm64
+  android-liblog-dev:arm64 libyuv-dev:arm64 libhwy-dev:arm64 libstb-dev:arm64
   libopencv-dnn-dev:arm64 libopencv-imgproc-dev:arm64 libprotobuf-dev:arm64
   libgtest-dev:arm64 libgmock-dev:arm64
 )

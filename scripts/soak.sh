@@ -24,7 +24,8 @@ interval=${XEPO_SOAK_INTERVAL:-2}
 flat_tolerance_kb=1024
 
 echo "== building the xepo tool ($build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DXEPO_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DXEPO_BUILD_TESTS=OFF \
+  -DXEPO_WERROR=ON >/dev/null
 cmake --build "$build" --target xepo_cli qdnn -j "$(nproc)"
 xepo="$build/bin/xepo"
 

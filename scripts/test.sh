@@ -72,9 +72,9 @@ if [ "$native_only" -eq 0 ]; then
   ctest --preset arm64 -j "$jobs"
   part_done "arm64 build and tests under qemu"
 
-  echo "== the demo session replayed on x86-64 and on arm64 under qemu"
+  echo "== the demo session replayed and a closed loop simulated on x86-64 and on arm64 under qemu"
   tests/cross_arch/compare_replay.sh build/host build/arm64
-  part_done "cross-architecture replay comparison"
+  part_done "cross-architecture replay and simulation"
 fi
 
 echo "== time per part"

@@ -8,7 +8,9 @@ REPLAY.jsonl is the per-frame file of `xepo replay --jsonl`: one JSON object per
 line with the keys frame, aec_lux, scale, result, confidence, light_cells, route
 and light_map (base64 of the 64 x 48 map, row by row, 255 = light; null when the
 frame had none). Lines whose
-object has no "frame" key (a header, say) are skipped; extra keys are ignored; a
+object has no "frame" key (a header, say) are skipped; extra keys are ignored
+(the replay's per-frame count of engine error lines, "errors", among them, so
+files from before it was added still plot); a
 null number (what JSON writers make of NaN) leaves a gap in its curve.
 
 The picture has three parts sharing the frame axis:

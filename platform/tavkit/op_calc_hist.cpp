@@ -1,6 +1,7 @@
 // Operator 2: joint colour histogram.
 #include <cstring>
 
+#include "simd_kernels.h"
 #include "tavkit_image.h"
 #include "tavkit_operators.h"
 #include "tavkit_status.h"
@@ -13,10 +14,12 @@ constexpr uint32_t kMaxBinsPerChannel = 256;
 // Upper bound of counters together (16 levels on each of three channels); the
 // destination is caller memory of unknown size, so keep what we write modest.
 constexpr uint32_t kMaxCounters = 4096;
+// Interleaved sets of counters (see below).
+constexpr size_t kCounterSets = 8;
 
 }  // namespace
 
-int runCalcHist(const TavkitParams& params) {
+int runCalcHist(Context& context, const TavkitParams& params) {
     ImageView src;
     int status = describeImage(params.src, &src);
     if (status != kTavkitOk) {
@@ -58,28 +61,36 @@ int runCalcHist(const TavkitParams& params) {
         return kTavkitErrOverlap;
     }
 
-    // Level of each 8-bit value per channel, pre-multiplied by its place in the index.
-    uint32_t place[3][256];
-    const uint32_t weight[3] = {bins[1] * bins[2], bins[2], 1};
-    for (uint32_t c = 0; c < channels; ++c) {
-        const uint32_t w = channels == 1 ? 1 : weight[c];
-        for (uint32_t v = 0; v < 256; ++v) {
-            place[c][v] = ((v * bins[c]) >> 8) * w;
+    // Each row's indices are computed in vectors, then counted into
+    // kCounterSets interleaved sets of counters, so that runs of equal indices
+    // do not wait on each other's increments; the sets are summed at the end.
+    const uint16_t binsOf[3] = {static_cast<uint16_t>(bins[0]), static_cast<uint16_t>(bins[1]),
+                                static_cast<uint16_t>(bins[2])};
+    const uint16_t place[3] = {static_cast<uint16_t>(channels == 1 ? 1 : bins[1] * bins[2]),
+                               static_cast<uint16_t>(bins[2]), 1};
+    const size_t width = static_cast<size_t>(src.width);
+    Workspace& workspace = context.workspace;
+    uint16_t* index = workspace.halves(width);
+    uint32_t* sets = workspace.words(kCounterSets * total);
+    std::memset(sets, 0, kCounterSets * total * sizeof(uint32_t));
+    for (int y = 0; y < src.height; ++y) {
+        histogramIndexRow(src.row(y), width, static_cast<int>(channels), binsOf, place, index);
+        size_t x = 0;
+        for (; x + kCounterSets <= width; x += kCounterSets) {
+            for (size_t k = 0; k < kCounterSets; ++k) {
+                ++sets[k * total + index[x + k]];
+            }
+        }
+        for (; x < width; ++x) {
+            ++sets[index[x]];
         }
     }
-    std::memset(counters, 0, total * sizeof(int32_t));
-    for (int y = 0; y < src.height; ++y) {
-        const uint8_t* in = src.row(y);
-        if (rgb) {
-            for (int x = 0; x < src.width; ++x) {
-                const uint8_t* p = in + x * 3;
-                ++counters[place[0][p[0]] + place[1][p[1]] + place[2][p[2]]];
-            }
-        } else {
-            for (int x = 0; x < src.width; ++x) {
-                ++counters[place[0][in[x]]];
-            }
+    for (uint32_t i = 0; i < total; ++i) {
+        uint32_t sum = 0;
+        for (size_t k = 0; k < kCounterSets; ++k) {
+            sum += sets[k * total + i];
         }
+        counters[i] = static_cast<int32_t>(sum);
     }
     return kTavkitOk;
 }

@@ -1,21 +1,14 @@
 // Operator 21: RGB to one channel.
+#include "simd_kernels.h"
 #include "tavkit_image.h"
 #include "tavkit_operators.h"
 #include "tavkit_status.h"
 
 namespace tavkit {
-namespace {
 
-// BT.601 luma weights 0.299, 0.587, 0.114 in 15-bit fixed point; they sum to 2^15.
-constexpr uint32_t kRedWeight = 9798;
-constexpr uint32_t kGreenWeight = 19235;
-constexpr uint32_t kBlueWeight = 3735;
-constexpr int kWeightBits = 15;
-constexpr uint32_t kRound = 1u << (kWeightBits - 1);
-
-}  // namespace
-
-int runColorToGray(const TavkitParams& params) {
+// BT.601 luma weights 0.299, 0.587, 0.114 in 15-bit fixed point (9798, 19235,
+// 3735; they sum to 2^15), rounded to nearest: see rgbToGrayRow.
+int runColorToGray(Context& /*context*/, const TavkitParams& params) {
     ImageView src;
     ImageView dst;
     const int status = describePair(params, &src, &dst);
@@ -30,14 +23,7 @@ int runColorToGray(const TavkitParams& params) {
         return sized;
     }
     for (int y = 0; y < src.height; ++y) {
-        const uint8_t* in = src.row(y);
-        uint8_t* out = dst.row(y);
-        for (int x = 0; x < src.width; ++x) {
-            const uint8_t* p = in + x * 3;
-            out[x] = static_cast<uint8_t>(
-                (p[0] * kRedWeight + p[1] * kGreenWeight + p[2] * kBlueWeight + kRound) >>
-                kWeightBits);
-        }
+        rgbToGrayRow(src.row(y), static_cast<size_t>(src.width), dst.row(y));
     }
     return kTavkitOk;
 }

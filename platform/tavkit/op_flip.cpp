@@ -31,7 +31,7 @@ void flipGeneric(const ImageView& src, const ImageView& dst, bool leftRight, boo
 
 }  // namespace
 
-int runFlip(const TavkitParams& params) {
+int runFlip(Context& /*context*/, const TavkitParams& params) {
     ImageView src;
     ImageView dst;
     const int status = describeGeometryPair(params, &src, &dst);

@@ -49,7 +49,7 @@ std::vector<int> mirroredIndices(int size, int radius) {
 
 }  // namespace
 
-int runGaussianFilter(const TavkitParams& params) {
+int runGaussianFilter(Context& /*context*/, const TavkitParams& params) {
     ImageView src;
     ImageView dst;
     const int status = describePair(params, &src, &dst);

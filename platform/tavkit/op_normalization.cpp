@@ -2,13 +2,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "simd_kernels.h"
 #include "tavkit_image.h"
 #include "tavkit_operators.h"
 #include "tavkit_status.h"
 
 namespace tavkit {
 
-int runNormalization(const TavkitParams& params) {
+int runNormalization(Context& /*context*/, const TavkitParams& params) {
     ImageView src;
     ImageView dst;
     const int status = describePair(params, &src, &dst);
@@ -29,18 +30,10 @@ int runNormalization(const TavkitParams& params) {
         divisor == 0.0f) {
         return kTavkitErrBadParameter;
     }
-    // 256 possible inputs: compute each result once, exactly as the formula reads.
-    float table[256];
-    for (int v = 0; v < 256; ++v) {
-        table[v] = (static_cast<float>(v) - offset) / divisor;
-    }
+    // The quotient is rounded once, as IEEE division does on every host.
     const size_t samples = static_cast<size_t>(src.width) * src.channels;
     for (int y = 0; y < src.height; ++y) {
-        const uint8_t* in = src.row(y);
-        float* out = reinterpret_cast<float*>(dst.row(y));
-        for (size_t i = 0; i < samples; ++i) {
-            out[i] = table[in[i]];
-        }
+        normalizeRow(src.row(y), samples, offset, divisor, reinterpret_cast<float*>(dst.row(y)));
     }
     return kTavkitOk;
 }

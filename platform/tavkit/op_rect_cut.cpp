@@ -7,7 +7,7 @@
 
 namespace tavkit {
 
-int runRectCut(const TavkitParams& params) {
+int runRectCut(Context& /*context*/, const TavkitParams& params) {
     ImageView src;
     ImageView dst;
     const int status = describeGeometryPair(params, &src, &dst);

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "tavkit_context.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-using OperatorRun = int (*)(const TavkitParams&);
+using OperatorRun = int (*)(tavkit::Context&, const TavkitParams&);
 
 struct OperatorEntry {
     int32_t id;
@@ -132,7 +133,8 @@ int runTavkit(int64_t handle, int32_t operatorId, TavkitParams* params) {
         return kTavkitOk;
     }
     try {
-        return entry->run(*params);
+        std::lock_guard<std::mutex> lock(context->runMutex);
+        return entry->run(*context, *params);
     } catch (const std::bad_alloc&) {
         return kTavkitErrNoMemory;
     } catch (...) {

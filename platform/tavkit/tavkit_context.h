@@ -9,8 +9,10 @@
 #include <bitset>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "tavkit_api.h"
+#include "tavkit_workspace.h"
 
 namespace tavkit {
 
@@ -20,6 +22,11 @@ constexpr int32_t kMaxOperatorId = 63;
 struct Context {
     TavkitConfig config{};
     std::bitset<kMaxOperatorId + 1> registered;
+    // Runs on one context take turns: they share its workspace (sample
+    // positions cached per size pair, row buffers), which is what lets a run
+    // allocate nothing once the sizes it sees have been seen before.
+    std::mutex runMutex;
+    Workspace workspace;
 };
 
 // Stores a new context and returns its handle (never 0).

@@ -49,6 +49,10 @@ std::string messageText(const char* message) {
 
 }  // namespace
 
+bool engineIsOpen() {
+    return engineOpen;
+}
+
 Engine::Engine(const std::string& models) : models_(models) {
     if (engineOpen) {
         throw EngineError(

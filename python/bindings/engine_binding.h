@@ -71,6 +71,9 @@ class Engine {
     std::vector<std::string> messages_;
 };
 
+// True while an Engine of this module holds the library's engine.
+bool engineIsOpen();
+
 void bindEngine(pybind11::module_& module);
 
 }  // namespace xepo_python

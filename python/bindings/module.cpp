@@ -5,6 +5,7 @@
 #include "engine_binding.h"
 #include "errors.h"
 #include "session_binding.h"
+#include "sim_binding.h"
 
 namespace py = pybind11;
 
@@ -30,4 +31,5 @@ PYBIND11_MODULE(_xepo, module) {
     module.attr("DEFAULT_MODELS") = XEPO_DEFAULT_MODEL_DIR;
     xepo_python::bindEngine(module);
     xepo_python::bindSessions(module);
+    xepo_python::bindSimulation(module);
 }

@@ -14,6 +14,11 @@
     replayed = xepo.replay("build/demo-session")
     replayed["score"]                     # one value per frame
 
+    run = xepo.simulate("samples/rocket.jpg", policy="engine", start_ev=-2.0)
+    run["ev"], run["score"], run["metrics"]["final_error"]
+
+Batch evaluation on a Dask cluster: python3 -m xepo.eval (see xepo.eval).
+
 Engine: one engine per process (the library holds one); a second raises
 EngineError until the first is closed. Errors are Python exceptions that
 carry the engine's own messages: EngineError (the engine refused or could not
@@ -23,11 +28,13 @@ file), TypeError and ValueError (wrong dtype, shape, size or stride).
 
 import numpy as _numpy
 
-from ._xepo import (DEFAULT_MODELS, Engine, EngineClosedError, EngineError, Result, Session,
-                    SessionFrame, read_session)
+from ._xepo import (DEFAULT_MODELS, SIM_FRAMES_CSV_HEADER, SIM_RUNS_CSV_HEADER, Engine,
+                    EngineClosedError, EngineError, Result, Session, SessionFrame, read_session,
+                    simulate, study_summary)
 
 __all__ = ["DEFAULT_MODELS", "Engine", "EngineClosedError", "EngineError", "Result", "Session",
-           "SessionFrame", "read_session", "replay"]
+           "SessionFrame", "read_session", "replay", "simulate", "study_summary",
+           "SIM_FRAMES_CSV_HEADER", "SIM_RUNS_CSV_HEADER"]
 
 
 def replay(directory, models=DEFAULT_MODELS, engine=None):

@@ -59,6 +59,8 @@ CONSTANT_RE = re.compile(
 # An update of state: an lvalue (no type in front), then = += -= *= /=, or ++ / --.
 ASSIGNED_RE = re.compile(r"^\s*([A-Za-z_][\w.\->\[\]]*)\s*(?:=|\+=|-=|\*=|/=)[^=]")
 INCREMENT_RE = re.compile(r"^\s*(?:\+\+|--)([A-Za-z_][\w.\->\[\]]*)\s*;|^\s*([A-Za-z_][\w.\->\[\]]*)(?:\+\+|--)\s*;")
+# A declaration up to the declared name: "float lastAeScore" (then = or ;).
+DECLARED_RE = re.compile(r"^\s*(?:const\s+)?[\w:<>*&]+\s+[*&]?\w+=$")
 # Words that start a declaration rather than an update.
 DECLARATION_WORDS = ("const ", "auto ", "auto&", "int ", "int32_t ", "int64_t ", "uint", "float ",
                      "double ", "bool ", "size_t ", "char ", "std::", "return", "static ",
@@ -82,7 +84,10 @@ class Mutant:
 
     def key(self):
         """What identifies the mutant across draws (for the list of equivalent ones)."""
-        return "%s|%s|%s|%s" % (self.path, self.kind, self.before.strip(), self.after.strip())
+        def one_line(text):
+            # A swap spans two lines: the key stays on one, as equivalent.txt needs.
+            return " \\n ".join(part.strip() for part in text.strip().split("\n"))
+        return "%s|%s|%s|%s" % (self.path, self.kind, one_line(self.before), one_line(self.after))
 
 
 def code_part(line):
@@ -164,6 +169,8 @@ def line_mutants(path, number, line):
     for first, second in BUFFER_PAIRS:
         for old, new in ((first, second), (second, first)):
             for match in re.finditer(r"\b%s\b" % old, code):
+                if DECLARED_RE.match(code[:match.end()] + "="):
+                    continue  # a member's own declaration: renaming it does not compile
                 mutated = line[:match.start()] + new + line[match.end():]
                 found.append(Mutant(path, number, "buffer", line, mutated))
     for old, new in (("break;", "continue;"), ("continue;", "break;")):
@@ -185,11 +192,25 @@ def is_update(code):
 
 
 def assigned_name(code):
+    """The lvalue a statement updates, index included: box[1] and box[2] are
+    different places, so updating one does not depend on the other."""
     match = ASSIGNED_RE.match(code) or INCREMENT_RE.match(code)
     if not match:
         return None
-    name = next(group for group in match.groups() if group)
-    return name.split("[")[0]
+    return next(group for group in match.groups() if group)
+
+
+def reads(code, name):
+    """True when the statement `code` reads `name` (a variable or an indexed
+    place) on the right of its assignment, or in its index expressions."""
+    if not name:
+        return False
+    right = code.split("=", 1)[-1] if ASSIGNED_RE.match(code) else code
+    pattern = r"(?<![\w.>])%s(?!\w)" % re.escape(name)
+    if "[" not in name:
+        # A whole array or variable: any indexed use of it counts as well.
+        pattern = r"(?<![\w.>])%s\b" % re.escape(name)
+    return re.search(pattern, right) is not None
 
 
 def swap_mutants(path, lines):
@@ -207,8 +228,7 @@ def swap_mutants(path, lines):
         if indent_a != indent_b:
             continue
         name_a, name_b = assigned_name(a), assigned_name(b)
-        depends = (name_a and re.search(r"\b%s\b" % re.escape(name_a), b.split("=", 1)[-1])) or \
-            (name_b and re.search(r"\b%s\b" % re.escape(name_b), a.split("=", 1)[-1]))
+        depends = reads(b, name_a) or reads(a, name_b)
         if depends:
             found.append(Mutant(path, i + 1, "swap", first + "\n" + second,
                                 second + "\n" + first))

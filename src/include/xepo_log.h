@@ -15,10 +15,6 @@ enum class LogPriority : int { Debug = 3, Error = 6 };
 int logLine(LogPriority priority, const char* file, int line, const char* function,
             const char* format, ...) __attribute__((format(printf, 5, 6)));
 
-// The labelling library's validation line: "<file> <line> ret=<status>\n" at
-// error priority under the tag "LOG_DBG", and the same text on standard output.
-void logLabelingStatus(const char* file, int line, int status);
-
 // Base name of a source path ("a/b/c.cpp" gives "c.cpp").
 const char* sourceBaseName(const char* path);
 
@@ -28,6 +24,5 @@ const char* sourceBaseName(const char* path);
     ::xepo::logLine(::xepo::LogPriority::Debug, __FILE__, __LINE__, __func__, __VA_ARGS__)
 #define XEPO_LOGE(...) \
     ::xepo::logLine(::xepo::LogPriority::Error, __FILE__, __LINE__, __func__, __VA_ARGS__)
-#define XEPO_LOG_LABELING_STATUS(status) ::xepo::logLabelingStatus(__FILE__, __LINE__, (status))
 
 #endif  // XEPO_LOG_H

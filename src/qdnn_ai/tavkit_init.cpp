@@ -2,10 +2,10 @@
 // that the engine runs.
 #include <type_traits>
 
-#include "cpp/img_process/img_process.h"
 #include "tavkit_api.h"
 #include "xepo.h"
 #include "xepo_log.h"
+#include "xepo_status.h"
 
 static_assert(std::is_same<long, int64_t>::value,
               "the context handle is a 64-bit long on every supported target");

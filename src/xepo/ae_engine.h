@@ -8,7 +8,6 @@
 #define XEPO_AE_ENGINE_H
 
 #include <cstdint>
-#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -50,9 +49,33 @@ constexpr float kNeutralScore = 18.0f;
 constexpr float kMinScore = 11.0f;
 constexpr float kMaxScore = 44.0f;
 
+// The last few values in arrival order, in place: a queue that never
+// allocates (a deque allocates a block every 128 values). Holds kCapacity.
+class ScoreQueue {
+  public:
+    static constexpr size_t kCapacity = kScoreWindow + 1;
+    bool empty() const { return count_ == 0; }
+    size_t size() const { return count_; }
+    float front() const { return values_[first_]; }
+    float back() const { return values_[(first_ + count_ - 1) % kCapacity]; }
+    void push_back(float value) {
+        values_[(first_ + count_) % kCapacity] = value;
+        ++count_;
+    }
+    void pop_front() {
+        first_ = (first_ + 1) % kCapacity;
+        --count_;
+    }
+
+  private:
+    float values_[kCapacity] = {};
+    size_t first_ = 0;
+    size_t count_ = 0;
+};
+
 // Five-frame moving average of the per-frame score.
 struct ScoreAverage {
-    std::deque<float> values;
+    ScoreQueue values;  // at most window + 1 values at any time (window <= kScoreWindow)
     uint32_t window = kScoreWindow;
     float sum = 0.0f;
 };
@@ -61,8 +84,8 @@ struct ScoreAverage {
 struct HistoryEntry {
     std::unique_ptr<int32_t[]> hist;  // copy of the scene's 64-bin histogram
     float score = 0.0f;               // logged as "history_ae"
-    float enConfidence = 0.0f;        // lastEnResult[1] at that time
-    float enLsProb = 0.0f;            // lastEnResult[3] at that time
+    float enConfidence = 0.0f;        // the last entrance scene confidence at that time
+    float enLsProb = 0.0f;            // the last entrance light-scene probability
     int32_t isSegResult = 0;
     float aecLux = 0.0f;  // logged as "history_aec_lux"
     float scale = 0.0f;
@@ -110,6 +133,9 @@ struct AeEngine {
     float lastSegAecLux = 0.0f;
     std::unique_ptr<uint8_t[]> lastSegMap;  // 64 x 48
     std::unique_ptr<uint8_t[]> segMap;      // 64 x 48, cleared every frame
+    // rgbImage is this frame's picture: the similarity step made it on this
+    // frame without a failure. Cleared at the start of every full frame.
+    bool rgbImageIsThisFrame = false;
 };
 
 // Process-wide engine state: the lock shared by creation, release and every

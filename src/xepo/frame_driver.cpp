@@ -9,6 +9,7 @@
 #include "cpp/img_process/img_process.h"
 #include "xepo.h"
 #include "xepo/ae_engine.h"
+#include "xepo/decision_thresholds.h"
 #include "xepo/gyro_stability.h"
 #include "xepo/image_similarity.h"
 #include "xepo/model_scoring.h"
@@ -30,15 +31,14 @@ constexpr int kControlAlbedoOnly = 1;
 constexpr int32_t kFrameFormatSemiPlanar = 17;
 
 constexpr float kNeutralConfidence = 0.9f;
-constexpr float kAlbedoToScore = 100.0f;
 // Start value of this_result: anything above 1.1 means "no entrance result yet".
 constexpr float kNoEntranceResult = 1.2f;
 // Below this lux index the camera has not reported a usable exposure yet.
 constexpr double kCameraFirstLux = 0.1;
 // Frames held after a zoom switch, so the new camera's first frames settle.
 constexpr int32_t kZoomHoldFrames = 10;
-// A long-stable scene skips image similarity, except on the stable counts 4 and
-// 7, where the unstable handler re-scores it and needs fresh comparisons.
+// A long-stable scene skips image similarity, except on the recheck counts,
+// where the unstable handler re-scores it and needs fresh comparisons.
 constexpr int32_t kLongStableCount = 2;
 // A stable scene whose lux drifts this far from its reference is re-examined.
 constexpr int32_t kDriftCheckStableCount = 20;
@@ -46,10 +46,6 @@ constexpr float kDriftLuxChange = 3.0f;
 // Frames scored by models before stable handling and history are trusted.
 constexpr int32_t kMinModelRunsForHistory = 6;
 constexpr int32_t kMinModelRunsForStable = 5;
-
-bool isCheckpointCount(int32_t lastIsStable) {
-    return lastIsStable == 4 || lastIsStable == 7;
-}
 
 // The frame's record fields, read before the lock.
 struct FrameInput {
@@ -94,8 +90,8 @@ void runEntranceOnly(AeEngine* engine, const FrameInput& f, _XEPO_RES_* result) 
         XEPO_LOGE("runmodel failed %d", ran);
     }
     result->result = kNeutralScore;
-    result->confidence = engine->enResult[1];
-    XEPO_LOGD("control = 0 entrance model result: %f", engine->enResult[1]);
+    result->confidence = engine->enResult[kEntranceSceneConfidence];
+    XEPO_LOGD("control = 0 entrance model result: %f", engine->enResult[kEntranceSceneConfidence]);
 }
 
 void runAlbedoOnly(AeEngine* engine, const FrameInput& f, _XEPO_RES_* result) {
@@ -141,6 +137,7 @@ void runFullPipeline(AeEngine* engine, const FrameInput& f, _XEPO_RES_* result,
     float ncc_similarity = 0.0f;
     float imuAngle[3] = {0.0f, 0.0f, 0.0f};
 
+    engine->rgbImageIsThisFrame = false;
     const int64_t now = static_cast<int64_t>(std::clock());
     const bool cameraFirst = static_cast<double>(engine->lastAecLux) < kCameraFirstLux;
     if (cameraFirst) {
@@ -164,7 +161,7 @@ void runFullPipeline(AeEngine* engine, const FrameInput& f, _XEPO_RES_* result,
         f.aec_lux, gyro_similarity, f.scale, engine->isStable, engine->lastIsStable, f.yuv_format);
 
     const bool longStable = engine->isStable == 1 && engine->lastIsStable >= kLongStableCount &&
-                            !isCheckpointCount(engine->lastIsStable);
+                            !isRecheckCount(engine->lastIsStable);
     if (!longStable) {
         calcImageSimilarity(engine, f.yPlane, f.uvPlane, f.width, f.height, f.stride, f.height,
                             f.yuv_format, f.rotation, f.flip, &similarity, &ncc_similarity,
@@ -190,7 +187,7 @@ void runFullPipeline(AeEngine* engine, const FrameInput& f, _XEPO_RES_* result,
         const bool stableRoute =
             engine->isStable == 1 && engine->modelRunCount >= kMinModelRunsForStable &&
             (engine->historyHitCount > 0 || engine->lastIsSegResult > 0 ||
-             (engine->lastIsStable >= 1 && !isCheckpointCount(engine->lastIsStable)));
+             (engine->lastIsStable >= 1 && !isRecheckCount(engine->lastIsStable)));
         if (stableRoute) {
             XEPO_LOGD("scene is stable");
             handleStableScene(engine, &thisScore, &lsResult, f.yPlane, f.uvPlane, f.width, f.height,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cpp/img_process/imu_position.h"
+#include "xepo/decision_thresholds.h"
 #include "xepo_log.h"
 
 namespace xepo {
@@ -21,9 +22,8 @@ constexpr double kSteadyLuxChange = 0.3;
 constexpr float kDriftingLuxChange = 1.0f;
 constexpr float kMovingLuxChange = 37.0f;
 
-// Above this lux index the scene is dark: nothing to score, and it becomes the
-// dark reference.
-constexpr float kDarkSceneLux = 400.0f;
+// (Above kDarkLuxEdge the scene is dark: nothing to score, and its lux becomes
+// the reference.)
 // A device resting for 3 s whose reference scene was at least this dark keeps
 // the neutral score.
 constexpr float kDarkRestReferenceLux = 440.0f;
@@ -125,7 +125,7 @@ float processGyroAndStability(AeEngine* engine, const IMUDataBlock* gyro, int64_
               static_cast<double>(L));
     engine->last_gyrosimilarity = g;
 
-    if (aec_lux > kDarkSceneLux) {
+    if (aec_lux > kDarkLuxEdge) {
         engine->isStable = kStableNothingNew;
         engine->refAecLux = aec_lux;
     }

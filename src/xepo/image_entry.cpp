@@ -13,6 +13,7 @@
 #include "tavkit_api.h"
 #include "xepo.h"
 #include "xepo/ae_engine.h"
+#include "xepo/decision_thresholds.h"
 #include "xepo/model_scoring.h"
 #include "xepo/score_smoothing.h"
 #include "xepo_log.h"
@@ -35,21 +36,18 @@ constexpr int kControlAlbedo = 1;    // albedo model only, its raw fraction
 constexpr int kControlLightSeg = 3;  // entrance and light segmentation, with the map
 
 constexpr float kFixedConfidence = 0.9f;  // neutral answer, albedo-only, entrance failure
-constexpr float kAlbedoToScore = 100.0f;  // the albedo model gives a fraction
 // The entry treats every image as a frame taken at 90 degrees: the light map is
 // turned back by that much, whatever the picture.
 constexpr uint32_t kImageLightSegRotation = 90;
 
-// The entrance model's verdict: below all three the scene is plain and the
-// albedo model is not asked.
-constexpr float kEntranceSureAt = 0.73f;  // entrance confidence (enResult[1])
-constexpr float kSecondSureAt = 0.8f;     // second confidence (enResult[2])
-constexpr float kLightSceneAt = 0.3f;     // light-scene probability (enResult[3])
-// Raises of the mapped score for scenes the entrance model marks: a sure second
-// confidence, and a light scene that is already bright enough.
-constexpr float kRaiseUpTo = 51.0f;       // no raise above this score
-constexpr float kLightRaiseFrom = 25.0f;  // light-scene raise only from this score
-constexpr float kRaise = 4.0f;
+// The entrance model's verdict: below all three thresholds (kEntranceSureConfidence
+// and these two) the scene is plain and the albedo model is not asked. This entry
+// compares them in single precision.
+constexpr float kHighKeySureSingle = static_cast<float>(kHighKeySure);
+constexpr float kLightSceneSureSingle = static_cast<float>(kLightSceneSure);
+// Raises (kRaiseStep) of the mapped score for scenes the entrance model marks:
+// high key, and a light scene from kRaiseFromScore on; none above this score.
+constexpr float kRaiseUpTo = 51.0f;
 
 constexpr int kPreparedSide = kModelSide;  // decoded image is resized to 224 x 224
 constexpr int kPreparedChannels = 3;
@@ -81,7 +79,7 @@ void runEntranceOnly(AeEngine& engine, _XEPO_RES_& result) {
         IMAGE_LOGE("en runmodel failed %d", status);
     }
     result.result = kNeutralScore;
-    result.confidence = engine.enResult[1];
+    result.confidence = engine.enResult[kEntranceSceneConfidence];
     IMAGE_LOGD("control is %d, Confidence is %f", kControlEntrance, result.confidence);
     IMAGE_LOGD("en_excute time:  [%f] ms\n", elapsedMs(start, monotonicNow()));
 }
@@ -106,7 +104,7 @@ void runLightSegmentation(AeEngine& engine, _XEPO_RES_& result) {
         IMAGE_LOGE("en runmodel failed %d", status);
     }
     result.result = kNeutralScore;
-    result.confidence = engine.enResult[3];
+    result.confidence = engine.enResult[kEntranceLightScene];
     IMAGE_LOGD("control is %d, Confidence is %f", kControlLightSeg, result.confidence);
 
     const int32_t segStatus =
@@ -150,10 +148,10 @@ void runEntranceThenAlbedo(AeEngine& engine, _XEPO_RES_& result, float aec_lux) 
         return;
     }
 
-    const float p1 = en[1];
-    const float p2 = en[2];
-    const float p3 = en[3];
-    if (p1 < kEntranceSureAt && p2 < kSecondSureAt && p3 < kLightSceneAt) {
+    const float p1 = en[kEntranceSceneConfidence];
+    const float p2 = en[kEntranceHighKey];
+    const float p3 = en[kEntranceLightScene];
+    if (p1 < kEntranceSureConfidence && p2 < kHighKeySureSingle && p3 < kLightSceneSureSingle) {
         result.result = kNeutralScore;
         result.confidence = p1;
         return;
@@ -166,13 +164,13 @@ void runEntranceThenAlbedo(AeEngine& engine, _XEPO_RES_& result, float aec_lux) 
         IMAGE_LOGE("ae runmodel failed %d", albedoStatus);
     }
     float s = getSmoothScoreGT(engine.albedoResult[0] * kAlbedoToScore, aec_lux);
-    if (s <= kRaiseUpTo && p2 >= kSecondSureAt) {
-        s = s + kRaise;
+    if (s <= kRaiseUpTo && p2 >= kHighKeySureSingle) {
+        s = s + kRaiseStep;
     }
-    if (s <= kRaiseUpTo && p3 >= kLightSceneAt && s >= kLightRaiseFrom) {
-        s = s + kRaise;
+    if (s <= kRaiseUpTo && p3 >= kLightSceneSureSingle && s >= kRaiseFromScore) {
+        s = s + kRaiseStep;
     }
-    if (s < kNeutralScore && p1 < kEntranceSureAt) {
+    if (s < kNeutralScore && p1 < kEntranceSureConfidence) {
         s = kNeutralScore;
     }
     IMAGE_LOGD("this_albedo %f", s);

@@ -107,6 +107,7 @@ void calcImageSimilarity(AeEngine* engine, const uint8_t* yPlane, const uint8_t*
     if (ret != 0) {
         XEPO_LOGE("yuvtoRGB failed %d", ret);
     }
+    engine->rgbImageIsThisFrame = ret == 0;
     ret =
         RGBtoGray(handle, engine->rgbImage.get(), kModelSide, kModelSide, engine->grayImage.get());
     if (ret != 0) {

@@ -10,7 +10,6 @@ namespace xepo {
 
 namespace {
 constexpr const char* kEngineTag = "_Q_LXEPO";
-constexpr const char* kLabelingTag = "LOG_DBG";
 // Longest message kept whole; longer ones are cut, never overrun.
 constexpr size_t kMaxMessageBytes = 1024;
 }  // namespace
@@ -38,12 +37,6 @@ int logLine(LogPriority priority, const char* file, int line, const char* functi
     va_end(args);
     return __android_log_print(static_cast<int>(priority), kEngineTag, "%s:%d %s() %s",
                                sourceBaseName(file), line, function, message);
-}
-
-void logLabelingStatus(const char* file, int line, int status) {
-    const char* base = sourceBaseName(file);
-    __android_log_print(ANDROID_LOG_ERROR, kLabelingTag, "%s %d ret=%d\n", base, line, status);
-    std::printf("%s %d ret=%d\n", base, line, status);
 }
 
 }  // namespace xepo

@@ -4,6 +4,9 @@
 
 #include <string>
 
+// Status of AeSetParam for a null handle, key 0 or a null value: kParamHandleError.
+#include "xepo_status.h"
+
 namespace xepo {
 
 struct AeParamHandle {
@@ -16,9 +19,6 @@ struct AeParamHandle {
     std::string entranceAltPath;
     std::string smoothAltPath;
 };
-
-// Status of AeSetParam for a null handle, key 0 or a null value.
-constexpr int kParamHandleError = -1001;
 
 }  // namespace xepo
 

@@ -5,21 +5,17 @@
 #include <cstring>
 
 #include "tavkit_api.h"
+#include "xepo/decision_thresholds.h"
 #include "xepo_log.h"
 
 namespace xepo {
 namespace {
 
 // Confidences written with the answer.
-constexpr float kHighConfidence = 0.9f;     // the entrance model is sure
-constexpr float kMediumConfidence = 0.82f;  // only its second confidence is high
-constexpr float kLowConfidence = 0.8f;      // neither is
+constexpr float kHighConfidence = 0.9f;     // the entrance model is sure of the scene
+constexpr float kMediumConfidence = 0.82f;  // only of high key
+constexpr float kLowConfidence = 0.8f;      // of neither
 
-// Entrance confidence at or above which the answer is trusted (single precision).
-constexpr float kEntranceSureAt = 0.73f;
-// Second entrance confidence at or above which the answer is fairly trusted
-// (double precision).
-constexpr double kSecondSureAt = 0.8;
 // this_result above this still holds its start value (1.2): this frame ran no
 // entrance model, so the confidence comes from the last one that did (double
 // precision).
@@ -41,10 +37,11 @@ float entranceConfidence(const float* source) {
         // confidence the pipeline gives.
         return kLowConfidence;
     }
-    if (source[1] >= kEntranceSureAt) {
+    if (source[kEntranceSceneConfidence] >= kEntranceSureConfidence) {
         return kHighConfidence;
     }
-    return static_cast<double>(source[2]) >= kSecondSureAt ? kMediumConfidence : kLowConfidence;
+    return static_cast<double>(source[kEntranceHighKey]) >= kHighKeySure ? kMediumConfidence
+                                                                         : kLowConfidence;
 }
 
 const float* confidenceSource(const AeEngine* engine, float this_result) {

@@ -12,9 +12,9 @@ namespace xepo {
 // Confidence of an answer that rests on a light-region map.
 constexpr float kLightRegionConfidence = 0.92f;
 
-// Confidence from an entrance output: 0.9 when its scene confidence [1] is at
-// least 0.73, else 0.82 when its high-key confidence [2] is at least 0.8, else
-// 0.8 (also for a null output).
+// Confidence from an entrance output: 0.9 when its scene confidence is sure
+// (kEntranceSureConfidence), else 0.82 when its high-key confidence is
+// (kHighKeySure), else 0.8 (also for a null output).
 float entranceConfidence(const float* source);
 // The entrance output a frame's confidence comes from: lastEnResult when the
 // frame ran no entrance model (this_result still above 1.1), else enResult.

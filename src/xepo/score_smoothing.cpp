@@ -4,17 +4,16 @@
 
 #include <cmath>
 
+#include "xepo/decision_thresholds.h"
 #include "xepo/model_scoring.h"
 #include "xepo_log.h"
 
 namespace xepo {
 namespace {
 
-// Lux bands (larger lux means a darker scene). Outside (150, 400) the camera's
-// own exposure is trusted and the model score is not used.
-constexpr float kLuxBrightLimit = 150.0f;  // at or below: too bright for a model score
-constexpr float kLuxDarkLimit = 400.0f;    // at or above: too dark for a model score
-constexpr float kLuxMidLimit = 210.0f;     // splits the usable range into two bands
+// Lux bands (larger lux means a darker scene): outside (kBrightLuxEdge,
+// kDarkLuxEdge) the camera's own exposure is trusted and the model score is not
+// used; kLuxBandSplit splits the usable range into the mid and the dark band.
 
 // Frame-path mapping (getSmoothScore).
 // Mid band (150, 210]: low scores are floored at the scale minimum.
@@ -29,10 +28,10 @@ constexpr float kEarlyKeepBelow = 16.0f;
 constexpr int32_t kEarlyRunCount = 6;  // model runs below this count as "early"
 // Both bands: high scores are pulled back towards neutral.
 constexpr float kCapFrom = 46.0f;        // at or above: the scale maximum
-constexpr float kLargePullFrom = 27.0f;  // [27, 46): two below the model
-constexpr float kSmallPullFrom = 22.0f;  // [22, 27): four below the model
-constexpr float kLargePull = 2.0f;
-constexpr float kSmallPull = 4.0f;
+constexpr float kSmallPullFrom = 27.0f;  // [27, 46): two below the model
+constexpr float kLargePullFrom = 22.0f;  // [22, 27): four below the model
+constexpr float kSmallPull = 2.0f;
+constexpr float kLargePull = 4.0f;
 
 // Image-file mapping (getSmoothScoreGT): the mid band caps lower and keeps no
 // low scores; the dark band keeps only scores up to 13.
@@ -52,7 +51,7 @@ constexpr float kNearNeutralHigh = 19.0f;
 constexpr float kMinLuxChange = 1.0f;
 
 bool outsideModelLuxRange(float aec_lux) {
-    return aec_lux >= kLuxDarkLimit || aec_lux <= kLuxBrightLimit;
+    return aec_lux >= kDarkLuxEdge || aec_lux <= kBrightLuxEdge;
 }
 
 // The pull of high scores towards neutral, shared by every band: s itself when
@@ -60,10 +59,10 @@ bool outsideModelLuxRange(float aec_lux) {
 bool pullHighScore(float s, float cap, float capFrom, float* out) {
     if (s >= capFrom) {
         *out = cap;
-    } else if (s >= kLargePullFrom) {
-        *out = s - kLargePull;
     } else if (s >= kSmallPullFrom) {
         *out = s - kSmallPull;
+    } else if (s >= kLargePullFrom) {
+        *out = s - kLargePull;
     } else {
         return false;
     }
@@ -79,7 +78,7 @@ float getSmoothScore(float score, int32_t modelRunCount, float aec_lux) {
         return kNeutralScore;
     }
     float pulled = 0.0f;
-    if (aec_lux <= kLuxMidLimit) {
+    if (aec_lux <= kLuxBandSplit) {
         if (s <= kMidFloorAt) {
             return kMinScore;
         }
@@ -107,7 +106,7 @@ float getSmoothScoreGT(float score, float aec_lux) {
         return kNeutralScore;
     }
     float pulled = 0.0f;
-    if (aec_lux <= kLuxMidLimit) {
+    if (aec_lux <= kLuxBandSplit) {
         if (s <= kMidFloorAt) {
             return kMinScore;
         }

@@ -8,6 +8,7 @@
 
 #include "cpp/img_process/hist_similarity.h"
 #include "cpp/img_process/img_process.h"
+#include "xepo/decision_thresholds.h"
 #include "xepo/gyro_stability.h"
 #include "xepo/model_scoring.h"
 #include "xepo_log.h"
@@ -42,16 +43,14 @@ constexpr int32_t kLookupCounts[] = {1, 4, 7};
 // --- History look-up ---
 // Before five scored frames the engine's own scores are still settling.
 constexpr int32_t kMinModelRunsForLookup = 5;
-// Histogram similarity from which a remembered scene is the same picture
-// (double precision).
-constexpr double kHistoryMatchSimilarity = 0.97;
+// Histogram similarity from which a remembered scene is the same picture and
+// its score may be taken over (double precision).
+constexpr double kHistoryHitSimilarity = 0.97;
 // Largest lux difference to a remembered scene.
 constexpr float kHistoryMatchLux = 2.0f;
 // A remembered confidence may exceed this frame's by less than this
 // (double precision).
 constexpr double kHistoryConfidenceMargin = 0.01;
-// Remembered scenes scored with less entrance confidence are not trusted.
-constexpr float kHistoryMinConfidence = 0.73f;
 // Within 10 % of the remembered score the remembered score is taken as it is
 // (double precision).
 constexpr double kHistoryKeepRatio = 0.1;
@@ -171,8 +170,9 @@ void recordScene(AeEngine* engine, float thisScore, int32_t lsResult, const uint
                    entry.hist.get());
 
     entry.score = thisScore;
-    entry.enConfidence = engine->lastEnResult ? engine->lastEnResult[1] : 0.0f;
-    entry.enLsProb = engine->lastEnResult ? engine->lastEnResult[3] : 0.0f;
+    entry.enConfidence =
+        engine->lastEnResult ? engine->lastEnResult[kEntranceSceneConfidence] : 0.0f;
+    entry.enLsProb = engine->lastEnResult ? engine->lastEnResult[kEntranceLightScene] : 0.0f;
     entry.isSegResult = lsResult;
     entry.aecLux = aec_lux;
     entry.scale = scale;
@@ -257,7 +257,7 @@ float tryHitHistory(AeEngine* engine, float* this_result, float thisScore, float
         const float s =
             histSimilarity(engine->curHist.get(), entry.hist.get(), kHistTotal, kHistTotal);
         const bool matches =
-            entry.scale == scale && static_cast<double>(s) >= kHistoryMatchSimilarity &&
+            entry.scale == scale && static_cast<double>(s) >= kHistoryHitSimilarity &&
             std::fabs(entry.aecLux - aec_lux) <= kHistoryMatchLux &&
             static_cast<double>(entry.enConfidence - *this_result) < kHistoryConfidenceMargin;
         if (!matches) {
@@ -267,7 +267,8 @@ float tryHitHistory(AeEngine* engine, float* this_result, float thisScore, float
             XEPO_LOGD("hit ls history");
             return thisScore;
         }
-        if (entry.enConfidence < kHistoryMinConfidence) {
+        // Remembered scenes scored without a sure entrance verdict are not trusted.
+        if (entry.enConfidence < kEntranceSureConfidence) {
             continue;
         }
         // Scores on the engine's scale lie in 11..44; an entry without a usable

@@ -8,6 +8,7 @@
 #include "cpp/img_process/hist_similarity.h"
 #include "cpp/img_process/img_process.h"
 #include "cpp/img_process/imu_position.h"
+#include "xepo/decision_thresholds.h"
 #include "xepo/gyro_stability.h"
 #include "xepo/model_scoring.h"
 #include "xepo/score_smoothing.h"
@@ -21,34 +22,24 @@ namespace {
 constexpr float kKeepScoreLuxChange = 5.0f;
 // Histogram similarity from which the picture counts as unchanged.
 constexpr double kUnchangedSimilarity = 0.8;
-// Outside this lux band the score falls back to neutral rather than being kept.
-constexpr float kKeepScoreMinLux = 150.0f;
+// Outside the lux band from kBrightLuxEdge to this (both exclusive) the score
+// falls back to neutral rather than being kept.
 constexpr float kKeepScoreMaxLux = 460.0f;
 
 // --- handleUnstableScene: entrance confidence
-// The threshold is lowered for the first frames after creation, when there is
-// no history to lean on.
+// The threshold (kEntranceSureConfidence) is lowered for the first model runs
+// after creation (below this count, this one included), when there is no
+// history to lean on.
 constexpr int32_t kWarmupModelRuns = 6;
 constexpr float kWarmupConfidence = 0.71f;
-constexpr float kSteadyConfidence = 0.73f;
 // modelRunCount saturates here so it never overflows on long sessions.
 constexpr int32_t kModelRunCountCap = 1000;
 constexpr int32_t kModelRunCountLastStep = 998;
 
-// --- path choice
-// A high-key scene (entrance[2]) can be scored even with a low confidence.
-constexpr double kHighKeyConfidence = 0.8;
-// Below this lux index the albedo model is not trusted (very bright scenes).
-constexpr float kAlbedoMinLux = 150.0f;
-// Light-scene probability (entrance[3]) from which light sources are looked for.
-constexpr double kLightSceneProbability = 0.3;
-
 // --- albedo path
-constexpr float kAlbedoToScore = 100.0f;
-// Bright scenes (score 25..44) are raised once for high key, once for lights.
-constexpr float kRaiseMinScore = 25.0f;
+// Bright scores (kRaiseFromScore up to this, the top of the scale) are raised
+// once for high key and once for a light scene.
 constexpr float kRaiseMaxScore = 44.0f;
-constexpr float kRaiseStep = 4.0f;
 
 // --- light path
 // A map cell above this value is a light cell.
@@ -58,38 +49,62 @@ constexpr int kMinLightCells = 150;
 // The held map is reused on moving frames down to this count.
 constexpr int32_t kHeldMapLastCount = -14;
 
-// --- fallback decision (gyro, similarity and NCC compared in double precision;
-// the gyro stillness limits are those of the gyro step)
-constexpr float kMidLuxMin = 210.0f;  // indoor-to-daylight band where keeping is safe
-constexpr float kMidLuxMax = 400.0f;
+// --- fallback decision: the last score is kept when one of four signs says the
+// scene has not changed (gyro, similarity and NCC compared in double precision;
+// the gyro stillness limits are those of the gyro step; the lux conditions hold
+// only in the indoor-to-daylight band from kLuxBandSplit to kDarkLuxEdge, both
+// exclusive, where keeping is safe):
+// a still device, a similar picture and a sure last entrance verdict;
 constexpr double kKeepSimilarityStill = 0.8;
+// a nearly identical picture alone, with the lux near the stable reference;
 constexpr double kKeepSimilarityAlone = 0.95;
 constexpr float kKeepRefLuxAlone = 5.0f;
+// a still device whose thumbnail correlates, lux a little further off;
 constexpr double kKeepNccStill = 0.88;
 constexpr float kKeepRefLuxNcc = 10.0f;
+// a device at rest for 3 s with a strongly correlated, similar picture, where
+// the lux may have wandered furthest.
 constexpr double kKeepNccResting = 0.92;
 constexpr double kKeepSimilarityResting = 0.9;
 constexpr float kKeepRefLuxResting = 25.0f;
 
-// --- blend with the last score
-constexpr double kTinySimilarity = 0.01;  // on counts 4 and 7 no similarity means "same scene"
+// --- blend with the last score: each rule names a case where the fresh score
+// and the last one describe the same kind of scene.
+// On the recheck counts no similarity (this little) means "same scene": the
+// last score gets full weight.
+constexpr double kTinySimilarity = 0.01;
+// Dark last scores: a dark fresh model score (above 13, up to 15) meets one
+// halfway, and so does any score in the darker band near the reference lux.
 constexpr float kLowScore = 16.0f;
-constexpr float kLowOriginMin = 13.0f;  // dark origin scores close to a dark last score
+constexpr float kLowOriginMin = 13.0f;
 constexpr float kLowOriginMax = 15.0f;
-constexpr float kBlendCloseScores = 10.0f;
-constexpr float kBrightScore = 23.0f;
 constexpr float kBlendLowLuxRef = 6.0f;
+// Bright scores this close to each other meet halfway.
+constexpr float kBrightScore = 23.0f;
+constexpr float kBlendCloseScores = 10.0f;
+// A moving device's bright score that jumps this far above a bright last one is
+// pulled back halfway, so that one moving frame does not jump the exposure.
 constexpr float kMovingBrightScore = 20.0f;
 constexpr float kMovingJump = 10.0f;
+// A last output this near neutral gives way partly to a bright fresh score...
 constexpr float kNearNeutral = 0.5f;
+// ...and a near-neutral fresh score gives way partly to a dark last output when
+// the lux is near the reference.
 constexpr float kNeutralBandMin = 17.0f;
 constexpr float kNeutralBandMax = 19.0f;
 constexpr float kBlendNeutralLuxRef = 5.0f;
+// Halfway, and the partial step of the near-neutral rules.
 constexpr double kHalfBlend = 0.5;
 constexpr double kPartBlend = 0.4;
 
 // --- history consistency
-constexpr double kHistoryMatchSimilarity = 0.9;
+// Histogram similarity from which a remembered scene is close enough to pull
+// the score toward its own (less strict than taking it over on a stable frame).
+constexpr double kHistoryBlendSimilarity = 0.9;
+// How hard it pulls depends on how far the device turned since it was recorded:
+// within the stillness distance most, within kHistoryGyroNear less, and up to
+// kHistoryGyroFar as much when this frame is unsure but the remembered scene was
+// sure, their confidences less than kHistoryConfidenceGap apart; else little.
 constexpr double kHistoryGyroNear = 0.02;
 constexpr double kHistoryGyroFar = 0.08;
 constexpr float kHistoryConfidenceGap = 0.2f;
@@ -103,7 +118,7 @@ bool isStillDistance(float g) {
 }
 
 bool isMidLux(float aec_lux) {
-    return aec_lux > kMidLuxMin && aec_lux < kMidLuxMax;
+    return aec_lux > kLuxBandSplit && aec_lux < kDarkLuxEdge;
 }
 
 // from + factor * (weight * (to - from)): the difference and the product with
@@ -111,10 +126,6 @@ bool isMidLux(float aec_lux) {
 float blendToward(float from, float to, float weight, double factor) {
     const float weighted = weight * (to - from);
     return static_cast<float>(static_cast<double>(from) + factor * static_cast<double>(weighted));
-}
-
-bool isCheckpointCount(int32_t lastIsStable) {
-    return lastIsStable == 4 || lastIsStable == 7;
 }
 
 // The fallback decision: keep the last score when the scene evidently has not
@@ -128,7 +139,8 @@ void decideFallback(AeEngine* engine, float* thisScore, float* use_ae_aver, floa
     const float refLuxDistance = std::fabs(aec_lux - engine->refAecLux);
     const bool midLux = isMidLux(aec_lux);
     const bool keep =
-        (still && sim >= kKeepSimilarityStill && engine->lastEnResult[1] >= T) ||
+        (still && sim >= kKeepSimilarityStill &&
+         engine->lastEnResult[kEntranceSceneConfidence] >= T) ||
         (sim >= kKeepSimilarityAlone && midLux && refLuxDistance < kKeepRefLuxAlone) ||
         (still && midLux && ncc > kKeepNccStill && refLuxDistance < kKeepRefLuxNcc) ||
         (static_cast<double>(g) > kMinGyroDistance && ncc > kKeepNccResting &&
@@ -154,7 +166,7 @@ float blendWithLastScore(const AeEngine* engine, float score, float origin, floa
     if (std::fabs(A - L) <= kBlendCloseScores && A >= kBrightScore && L >= kBrightScore) {
         return blendToward(A, L, weight, kHalfBlend);
     }
-    if (L < kLowScore && aec_lux > kMidLuxMin && refLuxDistance < kBlendLowLuxRef) {
+    if (L < kLowScore && aec_lux > kLuxBandSplit && refLuxDistance < kBlendLowLuxRef) {
         return blendToward(A, L, weight, kHalfBlend);
     }
     if (static_cast<double>(g) > kStillGyroDistance && A >= kMovingBrightScore &&
@@ -177,7 +189,7 @@ float blendWithHistory(AeEngine* engine, float score, float this_result, float T
     for (auto entry = engine->historyHist.rbegin(); entry != engine->historyHist.rend(); ++entry) {
         const float s =
             histSimilarity(engine->curHist.get(), entry->hist.get(), kHistTotal, kHistTotal);
-        if (static_cast<double>(s) < kHistoryMatchSimilarity) {
+        if (static_cast<double>(s) < kHistoryBlendSimilarity) {
             continue;
         }
         const float gd = angleDistance(entry->imuAngle, angle);
@@ -205,7 +217,7 @@ float blendWithHistory(AeEngine* engine, float score, float this_result, float T
 }  // namespace
 
 float entranceConfidenceThreshold(int32_t modelRunCount) {
-    return modelRunCount < kWarmupModelRuns ? kWarmupConfidence : kSteadyConfidence;
+    return modelRunCount < kWarmupModelRuns ? kWarmupConfidence : kEntranceSureConfidence;
 }
 
 void handleNotStableNotCameraFirst(AeEngine* engine, float* thisScore, float aec_lux,
@@ -223,7 +235,7 @@ void handleNotStableNotCameraFirst(AeEngine* engine, float* thisScore, float aec
         unchanged ? engine->lastAeThisScore
                   : blendToward(kNeutralScore, engine->lastAeThisScore, similarity, kHalfBlend);
     *thisScore =
-        (aec_lux > kKeepScoreMinLux && aec_lux < kKeepScoreMaxLux) ? candidate : kNeutralScore;
+        (aec_lux > kBrightLuxEdge && aec_lux < kKeepScoreMaxLux) ? candidate : kNeutralScore;
 }
 
 void handleUnstableScene(AeEngine* engine, float* thisScore, float* this_result, float* use_ae_aver,
@@ -234,10 +246,12 @@ void handleUnstableScene(AeEngine* engine, float* thisScore, float* this_result,
                          int32_t reserved0, int32_t cameraType, float aec_lux,
                          float gyro_similarity, float similarity, float ncc_similarity, float scale,
                          const float angle[3]) {
-    // 1. Model input from this frame.
-    const int32_t prepared = yuvtoBuffer(engine->tavkit_handle, yPlane, uvPlane, width, height,
-                                         stride, planeHeight, rotation, reserved0, flip, yuv_format,
-                                         engine->modelInput.get(), cameraType, scale);
+    // 1. Model input from this frame, normalised from the similarity step's
+    // picture of it when there is one.
+    const int32_t prepared =
+        yuvtoBuffer(engine->tavkit_handle, yPlane, uvPlane, width, height, stride, planeHeight,
+                    rotation, reserved0, flip, yuv_format, engine->modelInput.get(), cameraType,
+                    scale, engine->rgbImageIsThisFrame ? engine->rgbImage.get() : nullptr);
     if (prepared != 0) {
         XEPO_LOGE("IMAGE preprocess failed %d", prepared);
     }
@@ -251,17 +265,17 @@ void handleUnstableScene(AeEngine* engine, float* thisScore, float* this_result,
     if (entrance != 0) {
         XEPO_LOGE("runmodel en failed %d", entrance);
     }
-    *this_result = engine->enResult[1];
-    const float x = engine->enResult[2];
-    const float p = engine->enResult[3];
+    *this_result = engine->enResult[kEntranceSceneConfidence];
+    const float x = engine->enResult[kEntranceHighKey];
+    const float p = engine->enResult[kEntranceLightScene];
     XEPO_LOGD("entrance model this_result: %f,xj re:%f ls result: %f enable_seg:%d", *this_result,
               x, p, enable_seg ? 1 : 0);
     const float T = entranceConfidenceThreshold(engine->modelRunCount);
 
     // 5. Path choice.
-    const bool highKey = static_cast<double>(x) >= kHighKeyConfidence;
-    const bool lightScene = static_cast<double>(p) >= kLightSceneProbability;
-    const bool albedoPath = (*this_result >= T || highKey) && aec_lux >= kAlbedoMinLux &&
+    const bool highKey = static_cast<double>(x) >= kHighKeySure;
+    const bool lightScene = static_cast<double>(p) >= kLightSceneSure;
+    const bool albedoPath = (*this_result >= T || highKey) && aec_lux >= kBrightLuxEdge &&
                             holdFlag == 0 && engine->lastIsSegResult <= 0;
     const bool lightPath = !albedoPath && enable_seg && lightScene;
 
@@ -279,10 +293,10 @@ void handleUnstableScene(AeEngine* engine, float* thisScore, float* this_result,
         if (score == kNeutralScore && engine->isStable != 1) {
             *use_ae_aver = 1.0f;
         }
-        if (highKey && score >= kRaiseMinScore && score <= kRaiseMaxScore) {
+        if (highKey && score >= kRaiseFromScore && score <= kRaiseMaxScore) {
             score += kRaiseStep;
         }
-        if (lightScene && score >= kRaiseMinScore && score <= kRaiseMaxScore) {
+        if (lightScene && score >= kRaiseFromScore && score <= kRaiseMaxScore) {
             score += kRaiseStep;
         }
         if (*this_result < T && score < kNeutralScore) {
@@ -339,7 +353,7 @@ void handleUnstableScene(AeEngine* engine, float* thisScore, float* this_result,
     // 10-11. Blend with the last score and with a matching remembered scene,
     // unless the device rests or this is the camera's first frame.
     float weight = similarity;
-    if (isCheckpointCount(engine->lastIsStable) &&
+    if (isRecheckCount(engine->lastIsStable) &&
         static_cast<double>(similarity) <= kTinySimilarity) {
         weight = 1.0f;
     }
@@ -357,7 +371,7 @@ void handleUnstableScene(AeEngine* engine, float* thisScore, float* this_result,
 
     // 13-14.
     XEPO_LOGD("lastIsStable %d", engine->lastIsStable);
-    if (isCheckpointCount(engine->lastIsStable)) {
+    if (isRecheckCount(engine->lastIsStable)) {
         engine->lastIsStable += 1;
     } else {
         engine->lastIsStable = engine->isStable;

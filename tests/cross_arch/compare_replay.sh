@@ -8,6 +8,12 @@
 # and compares the per-frame CSV and JSON Lines byte for byte. On a difference
 # it prints the first frames that differ, from both sides.
 #
+# Then it runs a short closed-loop simulation (xepo sim: one photo, two starts,
+# the engine and both stand-in policies, a shaking camera with sensor noise)
+# with both programs and compares its per-frame, per-run and summary files the
+# same way: every exposure of the loop feeds on the one before, so a single
+# differing bit anywhere shows.
+#
 #   tests/cross_arch/compare_replay.sh NATIVE_BUILD_DIR ARM64_BUILD_DIR
 #       [--sample FILE]... [--frames N] [--size WxH] [--keep DIR]
 #
@@ -18,7 +24,7 @@
 #   --keep DIR     write the sessions and replays into DIR and leave them there
 #                  (default: a temporary directory, removed at the end)
 #
-# Exit status 0 when both replays are identical, 1 when they differ, 2 on a
+# Exit status 0 when both replays and both simulations are identical, 1 when they differ, 2 on a
 # usage or setup error.
 set -euo pipefail
 
@@ -131,5 +137,31 @@ for sample in "${samples[@]}"; do
       status=1
     fi
   done
+done
+# The closed loop, 20 frames from two starts under every policy.
+sim_dir="$work/sim"
+rm -rf "$sim_dir"
+mkdir -p "$sim_dir"
+sim_args=(sim "$source_dir/samples/astronaut.jpg" --policy engine,grey,mean-highlight
+          --start-ev -2,1 --frames 20 --size "$size" --motion shake --noise 2)
+for label in native arm64; do
+  runner=("$native_xepo")
+  [ "$label" = native ] || runner=(qemu-aarch64 -L / "$arm64_xepo")
+  if ! "${runner[@]}" "${sim_args[@]}" --out "$sim_dir/$label" >"$sim_dir/$label.txt" 2>&1; then
+    echo "compare_replay: the $label simulation failed:" >&2
+    cat "$sim_dir/$label.txt" >&2
+    exit 1
+  fi
+done
+for file in frames.jsonl frames.csv runs.csv summary.json; do
+  [ -s "$sim_dir/native/$file" ] || fail "the native simulation wrote no $file" 1
+  if cmp -s "$sim_dir/native/$file" "$sim_dir/arm64/$file"; then
+    echo "compare_replay: simulation $file identical on x86-64 and arm64" \
+         "($(wc -l <"$sim_dir/native/$file") lines)"
+  else
+    echo "compare_replay: simulation $file differs between x86-64 and arm64; first differences:"
+    show_first_differences "$sim_dir/native/$file" "$sim_dir/arm64/$file"
+    status=1
+  fi
 done
 exit "$status"

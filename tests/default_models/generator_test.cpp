@@ -12,8 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Debian's interpreter: python3-onnx and python3-numpy belong to it alone.
-const std::string kPython = "/usr/bin/python3";
+// The interpreter the build found with python3-onnx and python3-numpy
+// (Python3_EXECUTABLE, Debian's /usr/bin/python3 by default).
+const std::string kPython = XEPO_PYTHON;
 const fs::path kFormulaDir = fs::path(XEPO_SOURCE_DIR) / "tools" / "models" / "formula";
 const fs::path kModelDir = fs::path(XEPO_SOURCE_DIR) / "models";
 
@@ -44,7 +45,7 @@ TEST(DefaultModelGenerator, CommittedFilesEqualAFreshRunAndStaySmall) {
         ASSERT_FALSE(fresh.empty()) << "the generator wrote no " << file;
         EXPECT_TRUE(readBytes(kFormulaDir / file) == fresh)
             << "tools/models/formula/" << file << " differs from the generator's output: run "
-            << "/usr/bin/python3 tools/models/make_default_models.py and commit the result";
+            << kPython << " tools/models/make_default_models.py and commit the result";
     }
 }
 

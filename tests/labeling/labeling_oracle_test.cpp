@@ -50,7 +50,17 @@ void checkAgainstOpenCv(const cv::Mat& mask) {
         }
     }
     for (int label = 1; label < count; ++label) {
-        EXPECT_EQ(context->areas[label], stats.at<uint32_t>(toCv[label], cv::CC_STAT_AREA));
+        const int other = toCv[label];
+        EXPECT_EQ(context->areas[label], stats.at<uint32_t>(other, cv::CC_STAT_AREA));
+        // Boxes are x0, y0, x1, y1 with the far edges inclusive.
+        const int left = stats.at<int32_t>(other, cv::CC_STAT_LEFT),
+                  top = stats.at<int32_t>(other, cv::CC_STAT_TOP);
+        const int32_t* box = context->boxes + 4 * label;
+        EXPECT_EQ(
+            std::vector<int32_t>(box, box + 4),
+            (std::vector<int32_t>{left, top, left + stats.at<int32_t>(other, cv::CC_STAT_WIDTH) - 1,
+                                  top + stats.at<int32_t>(other, cv::CC_STAT_HEIGHT) - 1}))
+            << "label " << label;
     }
     EXPECT_EQ(qiraConnectivityRelease(context), 0);
 }
@@ -82,6 +92,68 @@ TEST(LabelingOracle, SamePartitionOrderAreasAndBoxesAsOpenCv) {
     }
     comb.row(39).setTo(255);
     checkAgainstOpenCv(comb);
+}
+
+// Shapes whose first pass hands out many provisional labels that join only
+// later and through one another, so that the label trees grow deep before
+// they are resolved: combs hanging down and standing up, nested U shapes,
+// staircases and a square spiral, each also mirrored left to right.
+TEST(LabelingOracle, ChainedEquivalences) {
+    std::vector<cv::Mat> shapes;
+    cv::Mat hanging(30, 61, CV_8UC1, cv::Scalar(0));
+    for (int x = 0; x < 61; x += 2) {
+        hanging.col(x).setTo(255);
+    }
+    hanging.row(29).setTo(255);
+    hanging.at<uint8_t>(0, 60) = 0;
+    shapes.push_back(hanging);
+    cv::Mat standing;
+    cv::flip(hanging, standing, 0);
+    shapes.push_back(standing);
+    // Nested U shapes joined at the bottom by one bar under the innermost.
+    cv::Mat nested(40, 41, CV_8UC1, cv::Scalar(0));
+    for (int k = 0; k < 10; ++k) {
+        nested(cv::Rect(2 * k, 0, 1, 40 - 2 * k)).setTo(255);
+        nested(cv::Rect(40 - 2 * k, 0, 1, 40 - 2 * k)).setTo(255);
+        nested(cv::Rect(2 * k, 39 - 2 * k, 41 - 4 * k, 1)).setTo(255);
+    }
+    shapes.push_back(nested);
+    // Teeth whose tops lie ever lower, joined by a diagonal staircase.
+    cv::Mat stairs(40, 40, CV_8UC1, cv::Scalar(0));
+    for (int x = 0; x < 40; x += 2) {
+        stairs(cv::Rect(x, 0, 1, 40 - x)).setTo(255);
+        stairs.at<uint8_t>(38 - x, x + 1) = 255;
+    }
+    shapes.push_back(stairs);
+    // A square spiral one pixel wide with one-pixel gaps.
+    cv::Mat spiral(41, 41, CV_8UC1, cv::Scalar(0));
+    std::vector<int> lengths{40, 40, 40};
+    for (int length = 38; length > 0; length -= 2) {
+        lengths.insert(lengths.end(), {length, length});
+    }
+    const int steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+    int x = 0, y = 0;
+    spiral.at<uint8_t>(y, x) = 255;
+    for (size_t leg = 0; leg < lengths.size(); ++leg) {
+        for (int k = 0; k < lengths[leg]; ++k) {
+            x += steps[leg % 4][0];
+            y += steps[leg % 4][1];
+            spiral.at<uint8_t>(y, x) = 255;
+        }
+    }
+    shapes.push_back(spiral);
+    for (size_t i = 0, n = shapes.size(); i < n; ++i) {
+        cv::Mat mirrored;
+        cv::flip(shapes[i], mirrored, 1);
+        shapes.push_back(mirrored);
+    }
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        SCOPED_TRACE(i);
+        checkAgainstOpenCv(shapes[i]);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // light-region boxes and their transforms onto the host grid.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -50,6 +52,9 @@ TEST(ConnectivityArea, RemovesSpecksAndJoinsCorners) {
         {{"....#", "...#.", "..#..", ".#...", "#...."},
          {0, 1},
          {"....1", "...1.", "..1..", ".1...", "1...."}},
+        {{"#####...", "........", "......##", "........", "...#...."},
+         {0, 1},
+         {"11111...", "........", "........", "........", "........"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.mask));
@@ -103,6 +108,38 @@ TEST(ConnectivityArea, FailureLeavesTheList) {
     EXPECT_EQ(log.count(" run qiraConnectivityFindLabelAndRect fail !"), 1);
 }
 
+// Guards that, when asked to, specks whose box touches any of the four image
+// borders stay while one inside goes; other regions keep their labels.
+TEST(ConnectivityArea, BorderSpecksStayWhenAsked) {
+    const std::pair<Rows, Rows> cases[] = {
+        {{"........", "........", "...#....", "........"}, {"........", "........", "........"}},
+        {{"........", "........", "#.......", "........"}, {"........", "........", "1......."}},
+        {{"...#....", "........", "........", "........"}, {"...1....", "........", "........"}},
+        {{"........", "........", ".......#", "........"}, {"........", "........", ".......1"}},
+        {{"........", "........", "........", "...#...."},
+         {"........", "........", "........", "...1...."}},
+        {{"##......", "##......", "......#.", "........"}, {"11......", "11......", "........"}},
+    };
+    for (const auto& [maskRows, labelRows] : cases) {
+        SCOPED_TRACE(testing::PrintToString(maskRows));
+        OwnedImage mask(8, 4, 9, maskRows);
+        OwnedImage labels(8, 4, 24);
+        OwnedImage expected(8, 4, 24, labelRows);
+        ConnectivityContext* context = qiraConnectivityInit();
+        ASSERT_EQ(
+            qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context, nullptr),
+            0);
+        ASSERT_EQ(qiraConnectivityDeleteSmallRegion(context, 5, 0), 0);
+        ASSERT_EQ(qiraConnectivityUpdateLabels(&labels.image, context, nullptr), 0);
+        qiraConnectivityRelease(context);
+        for (int32_t y = 0; y < 4; ++y) {
+            for (int32_t x = 0; x < 8; ++x) {
+                EXPECT_EQ(labels.label(x, y), expected.label(x, y)) << x << "," << y;
+            }
+        }
+    }
+}
+
 // Runs `call` and checks its status and, for a failure, the library's one
 // "<file> <line> ret=<status>" line under LOG_DBG at error priority, printed
 // to standard output as well.
@@ -131,8 +168,8 @@ struct Call {
 };
 
 int32_t labelAfter(void (*change)(Call&)) {
-    OwnedImage mask(8, 6, kQiraFormatGray8, {"##......", "#.......", "....##.."});
-    OwnedImage labels(8, 6, kQiraFormatGray16);
+    OwnedImage mask(8, 6, 9, {"##......", "#.......", "....##.."});
+    OwnedImage labels(8, 6, 24);
     Call c{mask.image, labels.image};
     change(c);
     ConnectivityContext* context = qiraConnectivityInit();
@@ -143,22 +180,33 @@ int32_t labelAfter(void (*change)(Call&)) {
     return status;
 }
 
-// Guards the library's status codes and status line for each bad argument.
+// Guards the library's status codes (0 success, 3 invalid argument, 4
+// unsupported) and status line for each bad argument, and the format codes
+// (9: one 8-bit channel, 24: one 16-bit channel).
 TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
+    for (const auto& [format, stride] : {std::pair{9u, 8}, std::pair{24u, 16}}) {
+        qiraImage made = qiraImageCreate(8, 6, format);
+        ASSERT_NE(made.data[0], nullptr) << format;
+        EXPECT_EQ(made.stride[0], stride) << format;
+        EXPECT_EQ(qiraImageRelease(&made), 0);
+    }
     const std::pair<void (*)(Call&), int32_t> cases[] = {
-        {[](Call&) {}, kQiraOk},
-        {[](Call& c) { c.withSrc = false; }, kQiraInvalidArgument},
-        {[](Call& c) { c.src.data[0] = nullptr; }, kQiraInvalidArgument},
-        {[](Call& c) { c.withContext = false; }, kQiraInvalidArgument},
-        {[](Call& c) { c.src.width = 0; }, kQiraInvalidArgument},
-        {[](Call& c) { c.src.width = c.src.stride[0] = 32761; }, kQiraInvalidArgument},
-        {[](Call& c) { c.src.width = 7; }, kQiraInvalidArgument},
-        {[](Call& c) { c.dst.height = 5; }, kQiraInvalidArgument},
-        {[](Call& c) { c.dst.stride[0] = 15; }, kQiraInvalidArgument},
-        {[](Call& c) { c.connectivity = 6; }, kQiraUnsupported},
-        {[](Call& c) { c.mode = 1; }, kQiraUnsupported},
-        {[](Call& c) { c.src.format = kQiraFormatGray16, c.src.stride[0] = 16; }, kQiraUnsupported},
-        {[](Call& c) { c.dst.format = kQiraFormatGray8; }, kQiraUnsupported},
+        {[](Call&) {}, 0},
+        {[](Call& c) { c.withSrc = false; }, 3},
+        {[](Call& c) { c.src.data[0] = nullptr; }, 3},
+        {[](Call& c) { c.withContext = false; }, 3},
+        {[](Call& c) { c.src.width = 0; }, 3},
+        {[](Call& c) { c.src.width = c.src.stride[0] = 32761; }, 3},
+        {[](Call& c) { c.src.width = 7; }, 3},
+        {[](Call& c) { c.dst.height = 5; }, 3},
+        {[](Call& c) { c.dst.stride[0] = 15; }, 3},
+        {[](Call& c) { c.connectivity = 6; }, 4},
+        {[](Call& c) { c.mode = 1; }, 4},
+        {[](Call& c) { c.mode = 255, c.connectivity = 4; }, 0},
+        {[](Call& c) { c.mode = 255; }, 4},
+        {[](Call& c) { c.connectivity = 0x104; }, 0},
+        {[](Call& c) { c.src.format = 24, c.src.stride[0] = 16; }, 4},
+        {[](Call& c) { c.dst.format = 9; }, 4},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
@@ -166,13 +214,11 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
     }
     // The other entry points: nothing labelled yet, and null records.
     ConnectivityContext* context = qiraConnectivityInit();
-    OwnedImage labels(8, 6, kQiraFormatGray16);
-    expectStatus([&] { return qiraConnectivityDeleteSmallRegion(context, 5, 1); },
-                 kQiraInvalidArgument);
-    expectStatus([&] { return qiraConnectivityUpdateLabels(&labels.image, context, nullptr); },
-                 kQiraInvalidArgument);
-    expectStatus([] { return qiraConnectivityRelease(nullptr); }, kQiraInvalidArgument);
-    expectStatus([] { return qiraImageRelease(nullptr); }, kQiraInvalidArgument);
+    OwnedImage labels(8, 6, 24);
+    expectStatus([&] { return qiraConnectivityDeleteSmallRegion(context, 5, 1); }, 3);
+    expectStatus([&] { return qiraConnectivityUpdateLabels(&labels.image, context, nullptr); }, 3);
+    expectStatus([] { return qiraConnectivityRelease(nullptr); }, 3);
+    expectStatus([] { return qiraImageRelease(nullptr); }, 3);
     qiraConnectivityRelease(context);
 }
 
@@ -198,6 +244,13 @@ TEST(LightRegionBoxes, SpansAndLabelBoxes) {
     xepo::getLabelBoxes(labels.image, 1, inner, outer);
     EXPECT_EQ(values(inner), (Values{1, 0, 3, 2}));
     EXPECT_EQ(values(outer), (Values{0, 0, 6, 4}));
+    // The background label 0 is skipped and the labels after it are boxed.
+    std::vector<Box> outers, inners;
+    xepo::getLightRegionBoxes(labels.image, {0, 1, 2}, outers, inners);
+    ASSERT_EQ(inners.size(), 2u);
+    ASSERT_EQ(outers.size(), 2u);
+    EXPECT_EQ(values(inners[0]), (Values{1, 0, 3, 2}));
+    EXPECT_EQ(values(inners[1]), (Values{4, 3, 6, 3}));
 }
 
 // Guards the rotation back onto the frame (quarter turns only, 90 on the
@@ -234,6 +287,83 @@ TEST(LightRegionBoxes, RotateBackAndScale) {
     Box huge{kMax, -kMax, 3, 3};
     xepo::scaleBox(huge, std::numeric_limits<float>::quiet_NaN(), 2.0f);
     EXPECT_EQ(values(huge), (Values{kMax, 0, 6, 0}));
+}
+
+// The boxes as every row of the label image gives them, the plain form of
+// getLabelBoxes: scored row by row with the public span searches.
+void plainLabelBoxes(const qiraImage& labels, uint16_t label, Box& inner, Box& outer) {
+    inner = Box{0, 0, 0, 0};
+    outer = Box{0, 0, 0, 0};
+    const int32_t width = labels.width;
+    std::vector<float> heights(static_cast<size_t>(width), 0.0f);
+    float bestInner = 0.0f, bestOuter = 0.0f;
+    auto spanBox = [width](const xepo::RectSpan& span, int32_t row) {
+        const int64_t top = std::max<int64_t>(static_cast<int64_t>(row) - span.height + 1, 0);
+        return Box{int32_t(span.left), int32_t(top), int32_t(std::min<int64_t>(span.right, width)),
+                   row};
+    };
+    for (int32_t row = 0; row < labels.height; ++row) {
+        const uint16_t* values = reinterpret_cast<const uint16_t*>(
+            static_cast<const uint8_t*>(labels.data[0]) + row * labels.stride[0]);
+        for (int32_t column = 0; column < width; ++column) {
+            heights[column] = values[column] == label ? heights[column] + 1.0f : 0.0f;
+        }
+        const xepo::RectSpan in = xepo::maxInnerRect(heights), out = xepo::maxOuterRect(heights);
+        if (in.score >= bestInner) {
+            bestInner = in.score;
+            inner = spanBox(in, row);
+        }
+        if (out.score >= bestOuter) {
+            bestOuter = out.score;
+            outer = spanBox(out, row);
+        }
+    }
+    outer.x0 = std::max(0, std::min(outer.x0, inner.x0 - 3));
+    outer.y0 = std::max(0, std::min(outer.y0, inner.y0 - 3));
+    outer.x1 = std::min(std::max(outer.x1, inner.x1 + 3), width);
+    outer.y1 = std::min(std::max(outer.y1, inner.y1 + 3), labels.height);
+}
+
+// Guards that the boxes, found by scanning only each label's own rows, are
+// those of the plain full scan, on random masks of many sizes and densities,
+// and for labels absent from the image.
+TEST(LightRegionBoxes, OwnRowsGiveThePlainBoxes) {
+    std::mt19937 random(77);
+    for (int i = 0; i < 60; ++i) {
+        const int32_t width = i < 20 ? 56 : 1 + i % 37, height = i < 20 ? 56 : 1 + (i * 7) % 41;
+        std::bernoulli_distribution light(0.1 + 0.15 * (i % 6));
+        OwnedImage mask(width, height, kQiraFormatGray8);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                mask.row(y)[x] = light(random) ? 255 : 0;
+            }
+        }
+        OwnedImage labels(width, height, kQiraFormatGray16);
+        std::vector<uint16_t> list;
+        xepo::getConnectivityArea(mask.image, labels.image, list);
+        std::vector<Box> outer, inner;
+        xepo::getLightRegionBoxes(labels.image, list, outer, inner);
+        std::vector<Box> plainOuter, plainInner;
+        for (uint16_t label : list) {
+            if (label != 0) {
+                Box in{}, out{};
+                plainLabelBoxes(labels.image, label, in, out);
+                plainInner.push_back(in);
+                plainOuter.push_back(out);
+            }
+        }
+        ASSERT_EQ(inner.size(), plainInner.size()) << i;
+        for (size_t k = 0; k < inner.size(); ++k) {
+            ASSERT_EQ(values(inner[k]), values(plainInner[k])) << i << " region " << k;
+            ASSERT_EQ(values(outer[k]), values(plainOuter[k])) << i << " region " << k;
+        }
+        const uint16_t absent = static_cast<uint16_t>(list.back() + 1);
+        Box in{}, out{}, plainIn{}, plainOut{};
+        xepo::getLabelBoxes(labels.image, absent, in, out);
+        plainLabelBoxes(labels.image, absent, plainIn, plainOut);
+        ASSERT_EQ(values(in), values(plainIn)) << i;
+        ASSERT_EQ(values(out), values(plainOut)) << i;
+    }
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ class MutantsTest(unittest.TestCase):
     def test_buffers_trade_with_their_look_alike_only_as_whole_words(self):
         self.assertEqual(afters("x = engine->lastEnResult[1];", "buffer"),
                          ["x = engine->enResult[1];"])
+        self.assertEqual(afters("    float lastAeScore = kNeutralScore;", "buffer"), [])
 
     def test_updates_are_dropped_but_declarations_are_not(self):
         self.assertEqual(len(afters("    engine->refAecLux = lux;", "drop")), 1)
@@ -64,10 +65,12 @@ class MutantsTest(unittest.TestCase):
         self.assertEqual(afters("    if (a) b = 1;", "drop"), [])
 
     def test_only_dependent_neighbours_are_swapped(self):
-        text = "\n".join(["    a = b + 1;", "    c = a * 2;", "    d = 3;"])
+        text = "\n".join(["    a = b + 1;", "    c = a * 2;", "    d = 3;", "    box[1] = y;",
+                          "    box[2] = x;", "    m[k] = m[m[k]];", "    k = m[k];"])
         swaps = [m for m in mutants.file_mutants("f.cpp", text) if m.kind == "swap"]
         self.assertEqual([(m.line, m.after) for m in swaps],
-                         [(1, "    c = a * 2;\n    a = b + 1;")])
+                         [(1, "    c = a * 2;\n    a = b + 1;"),
+                          (6, "    k = m[k];\n    m[k] = m[m[k]];")])
         swapped = mutants.apply(text, swaps[0])
         self.assertEqual(swapped.split("\n")[:2], ["    c = a * 2;", "    a = b + 1;"])
 

@@ -50,27 +50,29 @@ struct Frame {
     int32_t rest = -1;
 };
 
-// One frame whose block moves the x angle by rate * 0.01.
-Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux) {
-    const IMUDataBlock move = makeGyroBlock(1, kTrack + 10 * kMs, 0, rate, 0, 0);
+// One frame whose block moves the x angle by rate * 0.01 (and y and z by theirs).
+Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux, float y = 0, float z = 0) {
+    const IMUDataBlock move = makeGyroBlock(1, kTrack + 10 * kMs, 0, rate, y, z);
     Frame f;
     f.g = xepo::processGyroAndStability(e, &move, now, &f.rest, &f.score, f.angle, lux);
     return f;
 }
 
-// From angles 1 and three samples 10 ms apart at rate 1: a fresh track and one
-// after a gap of a minute restart from zero; a carried-on block integrates its
-// first sample over the gap since the track's last sample.
+// From angles 1 and three samples 10 ms apart at rates 1, 2, 3: a fresh track
+// and one after a gap of a minute restart all three angles from zero, whatever
+// the output held; a carried-on block integrates its first sample over the gap
+// since the track's last sample.
 TEST(ImuEstimate, RestartsAfterALongGap) {
     const std::tuple<uint64_t, uint64_t, int32_t, float> cases[] = {
         {0, 50 * kS, 0, 0.02f}, {1 * kS, 61 * kS, 0, 0.02f}, {kS, kS + 20 * kMs, 1, 1.04f}};
     for (const auto& [last, first, status, x] : cases) {
         const IMUDataBlock block = makeGyroBlock(3, first, 10 * kMs, 1.0f, 2.0f, 3.0f);
         const float prev[3] = {1, 1, 1};
-        float angle[3] = {};
+        float angle[3] = {7, 8, 9};  // stale values the call must not build on
         EXPECT_EQ(xepo::IMUPositionEstimate(prev, &last, &block, angle), status);
         EXPECT_FLOAT_EQ(angle[0], x) << first;
-        EXPECT_FLOAT_EQ(angle[2], status == 1 ? 3 * x - 2 : 3 * x);
+        EXPECT_FLOAT_EQ(angle[1], status == 1 ? 2 * x - 1 : 2 * x) << first;
+        EXPECT_FLOAT_EQ(angle[2], status == 1 ? 3 * x - 2 : 3 * x) << first;
     }
 }
 
@@ -125,6 +127,19 @@ TEST(GyroStability, DarkSceneTable) {
             << lux;
         EXPECT_EQ(e->isStable, cls) << lux << " " << refLux << " " << rested;
         EXPECT_EQ(e->refAecLux, refAfter);
+    }
+}
+
+// The distance moved is the length of the turn about all three axes at once:
+// from angles (1, 2, 3), each of these turns measures 0.13.
+TEST(GyroStability, DistanceAboutThreeAxes) {
+    const std::tuple<float, float, float> rates[] = {{3, 4, 12}, {-12, 3, 4}, {4, -12, -3}};
+    for (const auto& [x, y, z] : rates) {
+        auto e = runningEngine(0.02f, 100.0f);
+        std::tie(e->imuAngle[0], e->imuAngle[1], e->imuAngle[2]) = std::make_tuple(1, 2, 3);
+        const Frame f = runFrame(e.get(), x, kUs, 100.0f, y, z);
+        EXPECT_NEAR(f.g, 0.13f, 1e-5f) << x << " " << y << " " << z;
+        EXPECT_NEAR(f.angle[2], 3 + z * 0.01f, 1e-5f);
     }
 }
 

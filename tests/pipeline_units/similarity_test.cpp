@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cpp/img_process/hist_similarity.h"
+#include "scripted_engine.h"
 #include "xepo/image_similarity.h"
 
 namespace {
@@ -101,6 +102,33 @@ TEST(SimilarityRules, HistogramRules) {
         EXPECT_EQ(xepo::stabilityAfterHistogram(cls, s, g, lastScore), expected)
             << cls << " s " << s << " g " << g << " last " << lastScore;
     }
+}
+
+// The step on real frames: a stable reference that correlates below 0.8 with
+// the frame is no longer compared, so returning to its picture later does not
+// make the frame stable; until then the same picture does (correlation 1).
+TEST(SimilarityStep, AReferenceThatNoLongerMatchesIsLeftAlone) {
+    const Nv21Frame coffee = nv21FromImageFile(samplePath("coffee.jpg"), 320, 240);
+    const Nv21Frame astronaut = nv21FromImageFile(samplePath("astronaut.jpg"), 320, 240);
+    scripted::ScriptedEngine se;
+    xepo::AeEngine& e = se.state();
+    float ncc = -1;
+    auto compare = [&](const Nv21Frame& f) {
+        float s = -1;
+        e.isStable = -3;
+        xepo::calcImageSimilarity(&e, f.y.data(), f.vu.data(), f.width, f.height, f.width, f.height,
+                                  17, 0, false, &s, &ncc, 0.05f);
+        return std::make_tuple(e.isStable, e.nccRefValid);
+    };
+    compare(coffee);
+    e.nccRefThumb = std::make_unique<uint8_t[]>(kThumbBytes);
+    std::copy_n(e.grayThumb.get(), kThumbBytes, e.nccRefThumb.get());
+    EXPECT_EQ(compare(coffee), std::make_tuple(1, 1));
+    EXPECT_NEAR(ncc, 1.0f, 1e-5f);
+    EXPECT_EQ(compare(astronaut), std::make_tuple(-3, 0));
+    EXPECT_LT(ncc, 0.8f);
+    EXPECT_EQ(compare(coffee), std::make_tuple(-3, 0));
+    EXPECT_EQ(ncc, 0.0f) << "not compared";
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Light-region map hold and refreshes, the history look-up and the stable-scene
-// handler's counters and history, with a scripted light-segmentation step.
+// handler's counters and history. The light-segmentation model is answered by
+// the scripted runtime: a refresh that succeeds shows light everywhere (a map
+// of 255), the map kept from before is 7, and a cleared map is 0.
 #include "xepo/stable_scene.h"
 
 #include <gtest/gtest.h>
@@ -10,46 +12,34 @@
 #include <tuple>
 #include <vector>
 
+#include "scripted_engine.h"
 #include "test_engine.h"
-#include "xepo/model_scoring.h"
-
-namespace {
-
-// The scripted step's result and call count; it fills the map with 9 on every
-// call, even a failed one.
-struct ScriptedLightSeg {
-    int32_t status = -1, calls = 0;
-} scripted;
-
-}  // namespace
-
-// Stands in for the model step: this program's pipeline steps link against it.
-namespace xepo {
-int32_t runLightSegModel(QDNNRunner*, int64_t, void*, uint32_t, float*, uint8_t* map) {
-    ++scripted.calls;
-    std::memset(map, 9, kSegMapBytes);
-    return scripted.status;
-}
-}  // namespace xepo
 
 namespace {
 
 using pipeline_test::makeTestEngine;
+using scripted::ScriptedEngine;
 using xepo::AeEngine;
 using xepo::kSegMapBytes;
+
+constexpr uint8_t kKeptMap = 7;
+constexpr uint8_t kRefreshedMap = 255;
 
 // Every byte of a 64 x 48 map equals `value`.
 bool mapIs(const uint8_t* map, uint8_t value) {
     return std::all_of(map, map + kSegMapBytes, [value](uint8_t v) { return v == value; });
 }
 
-// An engine in map state `state` whose last accepted map is all 255.
-std::unique_ptr<AeEngine> mapEngine(int32_t state) {
-    scripted = ScriptedLightSeg{};
-    auto e = makeTestEngine();
-    e->lastIsSegResult = state;
-    std::memset(e->lastSegMap.get(), 255, kSegMapBytes);
-    return e;
+// An engine in map state `state` whose last accepted map is all kKeptMap and
+// whose light-segmentation runs answer with `status` (light everywhere).
+std::unique_ptr<ScriptedEngine> mapEngine(int32_t state, int32_t status = 0) {
+    auto se = std::make_unique<ScriptedEngine>();
+    se->lightSeg().outputs = {scripted::lightCells(0, 0, 55, 55)};
+    se->lightSeg().runStatus = {status};
+    AeEngine& e = se->state();
+    e.lastIsSegResult = state;
+    std::memset(e.lastSegMap.get(), kKeptMap, kSegMapBytes);
+    return se;
 }
 
 // One moving frame as the driver runs it: segMap cleared, then the hold step.
@@ -60,38 +50,40 @@ int32_t movingFrame(AeEngine* e, int32_t cls, float* score) {
 }
 
 TEST(LightMapHold, CountsFromOneThroughMinusThirtyRefreshingOnTheFifteenth) {
-    auto e = mapEngine(1);
+    auto se = mapEngine(1);
+    AeEngine& e = se->state();
     for (int frame = 1; frame <= 31; ++frame) {
         float score = 25.0f;
-        const int32_t ret = movingFrame(e.get(), -3, &score);
-        EXPECT_EQ(std::make_tuple(ret, e->lastIsSegResult, score, scripted.calls),
+        const int32_t ret = movingFrame(&e, -3, &score);
+        EXPECT_EQ(std::make_tuple(ret, e.lastIsSegResult, score, se->lightSeg().runs),
                   std::make_tuple(frame <= 30, -std::min(frame, 30), frame <= 30 ? 18.0f : 25.0f,
                                   frame < 15 ? 0 : 1))
             << frame;
-        EXPECT_TRUE(mapIs(e->segMap.get(), frame <= 30 ? 255 : 0)) << frame;
+        const uint8_t map = frame > 30 ? 0 : frame < 15 ? kKeptMap : kRefreshedMap;
+        EXPECT_TRUE(mapIs(e.segMap.get(), map)) << frame;
     }
 }
 
-// Rows: an accepted refresh replaces both maps with whatever it shows; past the
-// hold, class 0 drops the kept map; no map state or a stable frame is not handled.
+// Rows: an accepted refresh replaces both maps with whatever it shows, a failed
+// one keeps the old map; past the hold, class 0 drops the kept map; no map
+// state or a stable frame is not handled.
 TEST(LightMapHold, Table) {
+    constexpr int kOld = kKeptMap, kNew = kRefreshedMap;
     // map state, class, refresh status, result, state after, score, segMap, lastSegMap
     const std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, float, int, int> cases[] = {
-        {1, 0, -1, 1, -1, 18, 255, 255},
-        {-14, -1, 0, 1, -15, 18, 9, 9},
-        {-30, 0, -1, 0, -30, 18, 0, 0},
-        {0, -3, -1, 0, 0, 25, 0, 255},
-        {7, 1, -1, 0, 7, 25, 0, 255}};
+        {1, 0, -1, 1, -1, 18, kOld, kOld},     {-14, -1, 0, 1, -15, 18, kNew, kNew},
+        {-14, -1, -1, 1, -15, 18, kOld, kOld}, {-30, 0, -1, 0, -30, 18, 0, 0},
+        {0, -3, -1, 0, 0, 25, 0, kOld},        {7, 1, -1, 0, 7, 25, 0, kOld}};
     for (const auto& [state, cls, status, ret, stateAfter, score, segMap, lastSegMap] : cases) {
-        auto e = mapEngine(state);
-        scripted.status = status;
+        auto se = mapEngine(state, status);
+        AeEngine& e = se->state();
         float frameScore = 25.0f;
-        const int32_t frameRet = movingFrame(e.get(), cls, &frameScore);
-        EXPECT_EQ(std::make_tuple(frameRet, e->lastIsSegResult, frameScore),
+        const int32_t frameRet = movingFrame(&e, cls, &frameScore);
+        EXPECT_EQ(std::make_tuple(frameRet, e.lastIsSegResult, frameScore),
                   std::make_tuple(ret, stateAfter, score))
             << state << " " << cls;
-        EXPECT_TRUE(mapIs(e->segMap.get(), segMap) && mapIs(e->lastSegMap.get(), lastSegMap))
-            << state;
+        EXPECT_TRUE(mapIs(e.segMap.get(), segMap) && mapIs(e.lastSegMap.get(), lastSegMap))
+            << state << " " << status;
     }
 }
 
@@ -110,43 +102,46 @@ std::pair<float, int32_t> stableFrame(AeEngine* e, float lux) {
 // A stable frame keeps the last score (25), or on the frame of a history hit
 // the hit's score. A held map is used (neutral score, lsResult 1) and every
 // 15th frame refreshes it when the lux moved by more than 1.0; only an
-// accepted refresh replaces the map and moves the map's lux.
+// accepted refresh replaces the map and moves the map's lux and the reference
+// lux that later drift is measured from.
 TEST(StableScene, Table) {
+    constexpr int kOld = kKeptMap, kNew = kRefreshedMap;
     // map state, lux change, refresh status, hit count, lsResult, score, refreshes, map, map lux
     const std::tuple<int32_t, float, int32_t, int32_t, int32_t, float, int, int, float> cases[] = {
-        {1, 0.0f, 0, 0, 1, 18, 0, 255, 300},   {15, 1.0f, 0, 0, 1, 18, 0, 255, 300},
-        {15, 1.5f, 0, 0, 1, 18, 1, 9, 301.5f}, {30, 3.0f, -1, 0, 1, 18, 1, 255, 300},
-        {-15, 3.0f, 0, 0, 0, 25, 0, 0, 300},   {0, 0.0f, 0, 1, 0, 21, 0, 0, 300},
-        {0, 0.0f, 0, 2, 0, 25, 0, 0, 300},     {0, 0.0f, 0, 0, 0, 25, 0, 0, 300}};
+        {1, 0.0f, 0, 0, 1, 18, 0, kOld, 300},     {15, 1.0f, 0, 0, 1, 18, 0, kOld, 300},
+        {15, 1.5f, 0, 0, 1, 18, 1, kNew, 301.5f}, {30, 3.0f, -1, 0, 1, 18, 1, kOld, 300},
+        {-15, 3.0f, 0, 0, 0, 25, 0, 0, 300},      {0, 0.0f, 0, 1, 0, 21, 0, 0, 300},
+        {0, 0.0f, 0, 2, 0, 25, 0, 0, 300},        {0, 0.0f, 0, 0, 0, 25, 0, 0, 300}};
     for (const auto& [state, luxChange, status, hits, ls, score, calls, map, mapLux] : cases) {
-        auto e = mapEngine(state);
-        scripted.status = status;
-        std::tie(e->lastSegAecLux, e->lastAeThisScore, e->historyHitCount, e->lastIsStable) =
-            std::make_tuple(300.0f, 25.0f, hits, 5);
-        const auto [frameScore, frameLs] = stableFrame(e.get(), 300.0f + luxChange);
-        EXPECT_EQ(std::make_tuple(frameScore, frameLs, e->lastIsSegResult, scripted.calls,
-                                  e->lastSegAecLux, e->historyHitCount, e->lastIsStable),
-                  std::make_tuple(score, ls, ls ? state + 1 : state, calls, mapLux,
+        auto se = mapEngine(state, status);
+        AeEngine& e = se->state();
+        std::tie(e.lastSegAecLux, e.refAecLux, e.lastAeThisScore, e.historyHitCount,
+                 e.lastIsStable) = std::make_tuple(300.0f, 300.0f, 25.0f, hits, 5);
+        const auto [frameScore, frameLs] = stableFrame(&e, 300.0f + luxChange);
+        EXPECT_EQ(std::make_tuple(frameScore, frameLs, e.lastIsSegResult, se->lightSeg().runs,
+                                  e.lastSegAecLux, e.refAecLux, e.historyHitCount, e.lastIsStable),
+                  std::make_tuple(score, ls, ls ? state + 1 : state, calls, mapLux, mapLux,
                                   hits ? hits + 1 : 0, 6))
             << state << " " << hits;
-        EXPECT_TRUE(mapIs(e->segMap.get(), map)) << state;
+        EXPECT_TRUE(mapIs(e.segMap.get(), map)) << state;
     }
 }
 
 // The tenth stable frame records the scene; the eleventh entry drops the oldest.
 TEST(StableScene, HistoryKeepsTheTenNewestScenes) {
-    auto e = mapEngine(0);
-    e->lastEnResult[1] = 0.81f;
+    auto se = mapEngine(0);
+    AeEngine& e = se->state();
+    e.lastEnResult[1] = 0.81f;
     for (int i = 1; i <= 11; ++i) {
-        e->lastIsStable = 10;
-        e->lastAeThisScore = static_cast<float>(i);
-        e->lastIsSegResult = i == 11 ? 4 : 0;  // a light scene is recorded as such
-        stableFrame(e.get(), 200.0f);
+        e.lastIsStable = 10;
+        e.lastAeThisScore = static_cast<float>(i);
+        e.lastIsSegResult = i == 11 ? 4 : 0;  // a light scene is recorded as such
+        stableFrame(&e, 200.0f);
     }
-    ASSERT_EQ(e->historyHist.size(), 10u);
-    const xepo::HistoryEntry& last = e->historyHist.back();
-    EXPECT_EQ(std::make_tuple(e->historyHist.front().score, last.score, last.isSegResult,
-                              last.enConfidence, last.aecLux, e->lastIsStable),
+    ASSERT_EQ(e.historyHist.size(), 10u);
+    const xepo::HistoryEntry& last = e.historyHist.back();
+    EXPECT_EQ(std::make_tuple(e.historyHist.front().score, last.score, last.isSegResult,
+                              last.enConfidence, last.aecLux, e.lastIsStable),
               std::make_tuple(2.0f, 18.0f, 1, 0.81f, 200.0f, 11));
 }
 

@@ -106,9 +106,9 @@ class PlotSessionTest(unittest.TestCase):
                 self.assertEqual((done.returncode, png), (2, None))
 
     def test_score_axis_takes_in_raised_scores(self):
-        spec = importlib.util.spec_from_file_location("plot_session", SCRIPT)
-        plot_session = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(plot_session)
+        source = importlib.util.spec_from_file_location("plot_session", SCRIPT)
+        plot_session = importlib.util.module_from_spec(source)
+        source.loader.exec_module(plot_session)
         cases = [([18.0], (10.0, 45.0)),           # the mapped scale, with margins
                  ([18.0, 52.0], (10.0, 53.0)),     # a raised image-entry score
                  ([48.0, float("nan")], (10.0, 49.0)),

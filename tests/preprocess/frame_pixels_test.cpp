@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <tuple>
@@ -112,6 +113,39 @@ TEST_F(FramePixels, QuadrantsFollowRotationAndFlip) {
             ASSERT_NEAR(input[i], (rgb[i] - kNorm) / kNorm, 1e-6f) << i;
         }
     }
+}
+
+// Guards the model input made from yuvtoRGB's picture of the frame: the same
+// floats as from the frame itself for every rotation and flip, and the
+// picture is not read when the ultra-wide crop applies.
+TEST_F(FramePixels, ModelInputFromTheFramesRgbPictureEqualsTheFramesOwn) {
+    const Frame frame(
+        333, 212, 340, [](int x, int y) { return static_cast<uint8_t>((x * 7 + y * 13) % 256); },
+        90, 170);
+    for (const int32_t rotation : {0, 90, 180, 270, 45}) {
+        for (const bool flip : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "rotation " << rotation << " flip " << flip);
+            const std::vector<uint8_t> rgb = toRgb(frame, rotation, flip);
+            const std::vector<float> own = toModelInput(frame, rotation, flip);
+            std::vector<float> fromRgb(kRgbBytes, 9.0f);
+            ASSERT_EQ(xepo::yuvtoBuffer(handle, frame.y.data(), frame.vu.data(), frame.width,
+                                        frame.height, frame.stride, frame.height, rotation, 0, flip,
+                                        17, fromRgb.data(), 0, 1.0f, rgb.data()),
+                      0);
+            ASSERT_EQ(std::memcmp(own.data(), fromRgb.data(), kRgbBytes * sizeof(float)), 0);
+        }
+    }
+    const std::vector<uint8_t> unrelated(kRgbBytes, 3);
+    std::vector<float> cropped(kRgbBytes), croppedOwn(kRgbBytes);
+    ASSERT_EQ(xepo::yuvtoBuffer(handle, frame.y.data(), frame.vu.data(), frame.width, frame.height,
+                                frame.stride, frame.height, 90, 0, true, 17, cropped.data(), 1,
+                                0.75f, unrelated.data()),
+              0);
+    ASSERT_EQ(
+        xepo::yuvtoBuffer(handle, frame.y.data(), frame.vu.data(), frame.width, frame.height,
+                          frame.stride, frame.height, 90, 0, true, 17, croppedOwn.data(), 1, 0.75f),
+        0);
+    EXPECT_EQ(cropped, croppedOwn);
 }
 
 // Guards an image file to model input: orientation, channel order, fixed

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,15 @@ TEST_F(OperationRecords, FramePreparationRunsTheOperatorsTheCallAsksFor) {
         if (c.flip) {
             EXPECT_EQ(rec.records[47].code, 1u);
         }
+        // The parameter init leaves its own defaults; the normalisation is
+        // set to the plain (in - 127.5) / 127.5 on RGB bytes into floats.
+        const TavkitParams& norm = rec.records[14];
+        EXPECT_EQ(norm.normFlag, 0u);
+        EXPECT_FLOAT_EQ(norm.normParam1, 127.5f);
+        EXPECT_FLOAT_EQ(norm.normParam2, 127.5f);
+        EXPECT_EQ(std::vector<uint32_t>({norm.src.format, norm.src.elementType, norm.dst.format,
+                                         norm.dst.elementType}),
+                  (std::vector<uint32_t>{2, 1, 2, 8}));
     }
 }
 
@@ -126,16 +136,27 @@ TEST_F(OperationRecords, FramePreparationStopsAtTheFailingOperator) {
     }
 }
 
-// Guards buffer overruns: sizes other than one 224 x 224 image are refused.
+// Guards buffer overruns: a first stage smaller than one 224 x 224 image, or
+// with a side above 4096, is refused before any operator runs.
 TEST_F(OperationRecords, RgbPreparationRefusesSizesThatWouldOverrun) {
     std::vector<uint8_t> out(224 * 224 * 3);
-    for (const auto& [w, h] :
-         {std::pair{223, 224}, std::pair{0, 224}, std::pair{INT_MAX, INT_MAX}}) {
+    const std::tuple<int32_t, int32_t, int32_t> cases[] = {
+        {223, 224, -2001},  {0, 224, -2001},    {INT_MAX, INT_MAX, -2001},
+        {4097, 224, -2001}, {224, 4097, -2001}, {224, 224, 0},
+        {4096, 224, 0},     {224, 4096, 0},
+    };
+    for (const auto& [w, h, status] : cases) {
+        SCOPED_TRACE(testing::Message() << w << " x " << h);
+        rec = {};
         EXPECT_EQ(xepo::yuvtoRGB(kHandle, y.data(), vu.data(), kWidth, kHeight, kStride, kHeight, w,
                                  h, 0, false, 17, out.data()),
-                  -2001);
+                  status);
+        EXPECT_EQ(rec.runIds, status == 0 ? Ids{19} : Ids{});
+        if (status == 0) {
+            EXPECT_EQ(rec.records[19].dst.width, static_cast<uint32_t>(w));
+            EXPECT_EQ(rec.records[19].dst.height, static_cast<uint32_t>(h));
+        }
     }
-    EXPECT_TRUE(rec.runIds.empty());
 }
 
 }  // namespace

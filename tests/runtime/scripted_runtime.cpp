@@ -7,6 +7,9 @@
 #define qdnnTensorIonDeregister scriptedOmittedIonDeregister
 #endif
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
 #include <tuple>
 
 #include "qdnn_api.h"
@@ -14,6 +17,153 @@
 namespace {
 
 ScriptedRuntime state;
+
+ScriptedObject* objectOf(uint64_t handle) {
+    const auto it = state.objects.find(handle);
+    return it == state.objects.end() ? nullptr : &it->second;
+}
+
+uint64_t makeObject(ScriptedObject object) {
+    const uint64_t handle = state.nextHandle++;
+    state.objects[handle] = std::move(object);
+    return handle;
+}
+
+size_t elementsOf(const ScriptedShape& shape) {
+    size_t n = 1;
+    for (int32_t d : shape) {
+        n *= static_cast<size_t>(std::max(d, 0));
+    }
+    return n;
+}
+
+// The caller buffer last uploaded to a session tensor, with its element count.
+std::pair<float*, size_t> boundBuffer(uint64_t sessionTensor) {
+    const ScriptedObject* tensor = objectOf(sessionTensor);
+    const ScriptedObject* host = tensor != nullptr ? objectOf(tensor->uploaded) : nullptr;
+    if (host == nullptr || host->buffer == nullptr) {
+        return {nullptr, 0};
+    }
+    return {static_cast<float*>(host->buffer), elementsOf(host->shape)};
+}
+
+int32_t runScriptedModel(ScriptedObject& session) {
+    ScriptedModel& model = state.models[session.model];
+    const size_t run = static_cast<size_t>(model.runs++);
+    if (model.keepInputs) {
+        const auto [input, count] = boundBuffer(session.input);
+        model.inputs.emplace_back(input, input + (input != nullptr ? count : 0));
+    }
+    const int32_t status = run < model.runStatus.size() ? model.runStatus[run] : 0;
+    if (status != 0 || model.outputs.empty()) {
+        return status;
+    }
+    session.answer = model.outputs[std::min(run, model.outputs.size() - 1)];
+    const auto [output, count] = boundBuffer(session.output);
+    if (output != nullptr) {
+        std::memcpy(output, session.answer.data(),
+                    std::min(count, session.answer.size()) * sizeof(float));
+    }
+    return 0;
+}
+
+// The answer of an entry point that scripted models take over; nothing for the
+// others, which answer from the scripted results.
+std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
+    const std::string& name = call.name;
+    const std::vector<uint64_t>& a = call.args;
+    ScriptedObject* first = a.empty() ? nullptr : objectOf(a[0]);
+    if (name == "qdnnNetCreate") {
+        return makeObject({});
+    }
+    if (name == "qdnnNetLoadModelFromPath") {
+        const std::string file = call.texts[1].substr(call.texts[1].rfind('/') + 1);
+        if (first == nullptr || state.models.count(file) == 0) {
+            return uint64_t{1};
+        }
+        first->model = file;
+        return uint64_t{0};
+    }
+    if (name == "qdnnNetCreateSession") {
+        if (first == nullptr || first->model.empty()) {
+            return uint64_t{0};
+        }
+        const ScriptedModel& model = state.models[first->model];
+        ScriptedObject session;
+        session.model = first->model;
+        ScriptedObject input, output;
+        input.shape = model.input;
+        output.shape = model.output;
+        session.input = makeObject(std::move(input));
+        session.output = makeObject(std::move(output));
+        return makeObject(std::move(session));
+    }
+    if (name == "qdnnSessionGetNumInputs" || name == "qdnnSessionGetNumOutputs") {
+        *reinterpret_cast<uint64_t*>(a[1]) = first != nullptr ? 1 : 0;
+        return uint64_t{first != nullptr ? 0u : 1u};
+    }
+    if (name == "qdnnSessionGetInputTensorByIndex" || name == "qdnnSessionGetOutputTensorByIndex") {
+        if (first == nullptr || a[1] != 0) {
+            return uint64_t{0};
+        }
+        return name == "qdnnSessionGetInputTensorByIndex" ? first->input : first->output;
+    }
+    if (name == "qdnnTensorCreate") {
+        ScriptedObject tensor;
+        for (size_t d = 0; d < 4; ++d) {
+            tensor.shape[d] = static_cast<int32_t>(a[d]);
+        }
+        return makeObject(std::move(tensor));
+    }
+    static const char* const kDimensions[] = {"qdnnTensorGetBatch", "qdnnTensorGetHeight",
+                                              "qdnnTensorGetWidth", "qdnnTensorGetChannel"};
+    for (size_t d = 0; d < 4; ++d) {
+        if (name == kDimensions[d]) {
+            return static_cast<uint64_t>(first != nullptr ? first->shape[d] : 0);
+        }
+    }
+    if (name == "qdnnTensorGetSizeInBytes") {
+        return static_cast<uint64_t>(first != nullptr ? elementsOf(first->shape) * sizeof(float)
+                                                      : 0);
+    }
+    if (name == "qdnnTensorSetHostBuffer") {
+        if (first == nullptr) {
+            return uint64_t{1};
+        }
+        first->buffer = reinterpret_cast<void*>(a[1]);
+        return uint64_t{0};
+    }
+    if (name == "qdnnTensorUpload") {
+        if (first == nullptr || objectOf(a[1]) == nullptr) {
+            return uint64_t{1};
+        }
+        first->uploaded = a[1];
+        return uint64_t{0};
+    }
+    if (name == "qdnnSessionRun") {
+        return static_cast<uint64_t>(
+            static_cast<int64_t>(first != nullptr ? runScriptedModel(*first) : 1));
+    }
+    if (name == "qdnnTensorDownload") {
+        // The only session tensor a download reads is an output; its session
+        // holds the answer.
+        for (const auto& [handle, object] : state.objects) {
+            ScriptedObject* host = objectOf(a[1]);
+            if (object.output == a[0] && host != nullptr && host->buffer != nullptr) {
+                std::memcpy(
+                    host->buffer, object.answer.data(),
+                    std::min(elementsOf(host->shape), object.answer.size()) * sizeof(float));
+                return uint64_t{0};
+            }
+        }
+        return uint64_t{1};
+    }
+    if (name == "qdnnTensorDestroy" || name == "qdnnNetDestroy") {
+        state.objects.erase(a[0]);
+        return uint64_t{0};
+    }
+    return std::nullopt;
+}
 
 template <typename T>
 std::string asText(T value) {
@@ -26,8 +176,20 @@ std::string asText(T value) {
 template <typename Result, typename... Args>
 Result scriptedCall(const std::string& name, Args... args) {
     state.calls.push_back({name, {asWord(args)...}, {asText(args)...}});
+    const ScriptedCall call = state.calls.back();  // a copy: the hook may add calls
     if (state.onCall) {
-        state.onCall(ScriptedCall(state.calls.back()));  // a copy: the hook may add calls
+        state.onCall(call);
+    }
+    if (!state.models.empty()) {
+        if (const std::optional<uint64_t> answer = answerForModels(call)) {
+            if constexpr (std::is_pointer_v<Result>) {
+                return reinterpret_cast<Result>(*answer);
+            } else if constexpr (!std::is_void_v<Result>) {
+                return static_cast<Result>(*answer);
+            } else {
+                return;
+            }
+        }
     }
     std::deque<uint64_t>& queue = state.results[name];
     const bool scripted = !queue.empty();

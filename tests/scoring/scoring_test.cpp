@@ -1,5 +1,6 @@
 // Scoring helpers: the lux-banded score mappings, when the smooth model is
-// asked and when its answer wins, and what the result writer outputs and keeps.
+// asked and when its answer wins (the model answered by the scripted runtime),
+// and what the result writer outputs and keeps.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,30 +8,9 @@
 #include <vector>
 
 #include "log_capture.h"
-#include "xepo/model_scoring.h"
+#include "scripted_engine.h"
 #include "xepo/result_output.h"
 #include "xepo/score_smoothing.h"
-
-namespace {
-
-struct ScriptedModel {
-    int32_t status = 0;
-    float answer = 0.0f;  // written only by a successful run
-    int calls = 0;
-} scripted;
-
-}  // namespace
-
-// Stands in for the model run: this program's scoring steps link against it.
-namespace xepo {
-int32_t runModel(QDNNRunner*, void*, void* output) {
-    ++scripted.calls;
-    if (scripted.status == 0) {
-        static_cast<float*>(output)[0] = scripted.answer;
-    }
-    return scripted.status;
-}
-}  // namespace xepo
 
 namespace {
 
@@ -99,6 +79,7 @@ TEST(SmoothModel, ConditionsAndArbitration) {
         {"answer clamped to 44", 60, 290, 20, 44},
         {"equal to the clamped answer", 60, 290, 44, 44},
         {"lux rises, model below", 15, 310, 20, 15},
+        {"answer clamped to 11", 5, 310, 20, 11},
         {"lux rises, model above", 25, 310, 20, 20},
         {"failed run", 25, 290, 20, 30, 0, 0.5f, 25, 5, -1},
         {"steady scene", 25, 290, 20, 20, 1},
@@ -116,19 +97,19 @@ TEST(SmoothModel, ConditionsAndArbitration) {
         {"lux change exactly 1", 25, 299, 20, 25},
     };
     for (const Case& c : cases) {
-        scripted = ScriptedModel{c.status, c.answer};
-        auto e = makeEngine();
-        e->isStable = c.cls;
-        e->modelRunCount = c.runs;
-        e->lastAecLux = 300.0f;
-        e->lastAeScore = 21.0f;
-        e->smoothResult[0] = 30.0f;
-        const float out =
-            xepo::applySmoothModel(e.get(), c.candidate, c.thisScore, c.lux, c.similarity);
+        scripted::ScriptedEngine se;
+        se.smooth().outputs = {{c.answer}};
+        se.smooth().runStatus = {c.status};
+        xepo::AeEngine& e = se.state();
+        e.isStable = c.cls;
+        e.modelRunCount = c.runs;
+        e.lastAecLux = 300.0f;
+        e.lastAeScore = 21.0f;
+        e.smoothResult[0] = 30.0f;
+        const float out = xepo::applySmoothModel(&e, c.candidate, c.thisScore, c.lux, c.similarity);
         EXPECT_FLOAT_EQ(out, c.expected) << c.name;
-        if (scripted.calls == 1) {
-            EXPECT_EQ(std::vector<float>(e->smoothInput.get(), e->smoothInput.get() + 3),
-                      (std::vector<float>{300.0f, 21.0f, c.lux}));
+        if (se.smooth().runs == 1) {
+            EXPECT_EQ(se.smooth().inputs.at(0), (std::vector<float>{300.0f, 21.0f, c.lux}));
         }
     }
 }

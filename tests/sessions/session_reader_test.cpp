@@ -1,5 +1,6 @@
 // The session reader on malformed sessions, and the writer's output read back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -87,6 +88,19 @@ std::vector<MalformedCase> malformedCases() {
          "3: frame file frames/000001.nv21 has 23 bytes, expected 24"},
         {[](const std::string& d) { fs::remove(d + "/frames/000001.nv21"); },
          "3: frame file frames/000001.nv21 does not exist"},
+        {[](const std::string& d) {
+             // The same bytes beside the session directory, linked from inside it.
+             fs::copy_file(d + "/frames/000001.nv21", d + "_outside.nv21",
+                           fs::copy_options::overwrite_existing);
+             fs::remove(d + "/frames/000001.nv21");
+             fs::create_symlink(d + "_outside.nv21", d + "/frames/000001.nv21");
+         },
+         "3: frame file frames/000001.nv21 leads out of the session directory"},
+        {[](const std::string& d) {
+             fs::remove(d + "/frames/000001.nv21");
+             mkfifo((d + "/frames/000001.nv21").c_str(), 0600);
+         },
+         "3: frame file frames/000001.nv21 is not a regular file"},
         {edit(2, "/frame", "/etc/passwd"),
          "2: frame file /etc/passwd must be relative to the session directory"},
         {edit(2, "/frame", "../other/frames/000000.nv21"),
@@ -120,6 +134,14 @@ TEST(SessionReader, RejectsMalformedSessionsNamingFileAndLine) {
             EXPECT_EQ(std::string(e.what()).substr(0, expected.size()), expected);
         }
     }
+}
+
+// Guards: a frame file may be a link that stays inside the session.
+TEST(SessionReader, AcceptsLinksInsideTheSession) {
+    const std::string dir = writeValidSession();
+    fs::rename(dir + "/frames/000001.nv21", dir + "/frames/kept.nv21");
+    fs::create_symlink("kept.nv21", dir + "/frames/000001.nv21");
+    EXPECT_EQ(readSession(dir).frames.size(), 3u);
 }
 
 // Guards: every field survives writer -> reader bit for bit (awkward floats,

@@ -4,22 +4,29 @@
 // A host of the public interface: it makes a parameter handle for a model
 // directory, creates the engine, calls runAeEngineImage per file and releases
 // everything. The engine leaves the result untouched when it cannot read a
-// file, so the tool decodes every file itself first to say what is wrong.
+// file, so the tool checks and decodes every file itself first (once) to say
+// what is wrong; it keeps only the thumbnail --map-png needs, so that its copy
+// and the engine's own decode never hold full-size pixels at the same time.
 #include <stb_image.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cli_values.h"
 #include "commands.h"
 #include "engine_handle.h"
 #include "engine_log.h"
+#include "image_file_check.h"
 #include "light_map_png.h"
 #include "xepo.h"
 
@@ -35,9 +42,6 @@ constexpr int kMapControl = 3;
 constexpr int kNeutralControl = -1;
 // Pixels per map cell in the --map-png picture (320 x 240).
 constexpr int kMapPngCellSize = 5;
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 struct ImageOptions {
     std::vector<std::string> files;
@@ -76,28 +80,34 @@ void reportFailure(const ImageOptions& options, const std::string& file,
     }
 }
 
-// Decodes `file` the way the engine will (3 components); null with a message
-// when it is missing or not an image.
-DecodedPixels decodeImage(const std::string& file, RgbImage& image, std::string& error) {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) {
-        error = "no such file";
-        return nullptr;
+// Checks and decodes `file` the way the engine will (3 components). With a
+// cell size, keeps the --map-png thumbnail and frees the decoded pixels before
+// returning. False with a message when the file is not an image the tool takes.
+bool prepareImage(const std::string& file, int thumbnailCellSize, MapThumbnail& thumbnail,
+                  std::string& error) {
+    ImageFileInfo info;
+    if (!checkImageFile(file, info, error)) {
+        return false;
     }
-    if (!std::filesystem::is_regular_file(file, ec)) {
-        error = "not a regular file";
-        return nullptr;
+    const OpenFile opened = openRegularFile(file, error);
+    if (opened == nullptr) {
+        return false;
     }
+    RgbImage image;
     int components = 0;
-    DecodedPixels pixels(stbi_load(file.c_str(), &image.width, &image.height, &components, 3));
+    const DecodedPixels pixels(
+        stbi_load_from_file(opened.get(), &image.width, &image.height, &components, 3));
     if (pixels == nullptr) {
         const char* reason = stbi_failure_reason();
-        error = std::string("cannot decode the image (") +
+        error = std::string("cannot decode the ") + info.format + " (" +
                 (reason != nullptr ? reason : "unknown") + ")";
-        return nullptr;
+        return false;
     }
     image.pixels = pixels.get();
-    return pixels;
+    if (thumbnailCellSize > 0) {
+        thumbnail = makeMapThumbnail(image, thumbnailCellSize);
+    }
+    return true;
 }
 
 int countLightCells(const std::vector<uint8_t>& map) {
@@ -108,12 +118,13 @@ int countLightCells(const std::vector<uint8_t>& map) {
     return count;
 }
 
-// Runs one file; false when it could not be answered.
-bool runImageFile(const ImageOptions& options, void* engine, const std::string& file) {
-    RgbImage image;
+// Runs one file; false when it could not be answered. `mapFile` is where its
+// --map-png picture goes, or empty.
+bool runImageFile(const ImageOptions& options, void* engine, const std::string& file,
+                  const std::string& mapFile) {
+    MapThumbnail thumbnail;
     std::string error;
-    const DecodedPixels pixels = decodeImage(file, image, error);
-    if (pixels == nullptr) {
+    if (!prepareImage(file, mapFile.empty() ? 0 : kMapPngCellSize, thumbnail, error)) {
         reportFailure(options, file, error);
         return false;
     }
@@ -133,13 +144,9 @@ bool runImageFile(const ImageOptions& options, void* engine, const std::string& 
     }
 
     const bool hasMap = options.control == kMapControl;
-    std::string mapFile;
-    if (!options.mapPng.empty()) {
-        mapFile = mapPngPath(options.mapPng, file, options.files.size() > 1);
-        if (!writeLightMapPng(mapFile, image, map.data(), kMapPngCellSize, error)) {
-            reportFailure(options, file, error);
-            return false;
-        }
+    if (!mapFile.empty() && !writeLightMapPng(mapFile, thumbnail, map.data(), error)) {
+        reportFailure(options, file, error);
+        return false;
     }
 
     if (options.json) {
@@ -184,6 +191,53 @@ void showEngineLog(bool verbose) {
     });
 }
 
+// What identifies a file: device and inode when it exists (so that any
+// spelling, symbolic or hard link of it matches), else its absolute path with
+// the existing part resolved.
+std::string fileIdentity(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) {
+        return "inode " + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    }
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return "path " + std::filesystem::weakly_canonical(absolute, ec).string();
+}
+
+// The --map-png file of every input (all empty without --map-png). False with
+// a message when two inputs would write the same picture or a picture would
+// overwrite one of the inputs.
+bool planMapFiles(const ImageOptions& options, std::vector<std::string>& mapFiles,
+                  std::string& error) {
+    mapFiles.assign(options.files.size(), std::string());
+    if (options.mapPng.empty()) {
+        return true;
+    }
+    std::map<std::string, std::string> inputs;  // identity -> input as given
+    for (const std::string& file : options.files) {
+        inputs.emplace(fileIdentity(file), file);
+    }
+    std::map<std::string, std::string> taken;  // identity -> input whose map goes there
+    for (size_t i = 0; i < options.files.size(); ++i) {
+        const std::string& file = options.files[i];
+        mapFiles[i] = mapPngPath(options.mapPng, file, options.files.size() > 1);
+        const std::string identity = fileIdentity(mapFiles[i]);
+        const auto input = inputs.find(identity);
+        if (input != inputs.end()) {
+            error =
+                "--map-png: the picture of " + file + " would overwrite the input " + input->second;
+            return false;
+        }
+        const auto [earlier, fresh] = taken.emplace(identity, file);
+        if (!fresh) {
+            error = "--map-png: " + earlier->second + " and " + file +
+                    " would both write their picture to " + mapFiles[i];
+            return false;
+        }
+    }
+    return true;
+}
+
 int runImageCommand(const ImageOptions& options) {
     showEngineLog(options.verbose);
     if (!options.mapPng.empty() && options.control != kMapControl) {
@@ -191,17 +245,22 @@ int runImageCommand(const ImageOptions& options) {
                      kMapControl);
         return kExitUsage;
     }
+    std::vector<std::string> mapFiles;
+    std::string error;
+    if (!planMapFiles(options, mapFiles, error)) {
+        std::fprintf(stderr, "xepo image: %s\n", error.c_str());
+        return kExitUsage;
+    }
     EngineHandle session;
     if (options.control != kNeutralControl) {
-        std::string error;
         if (!session.open(options.modelDir, error)) {
             std::fprintf(stderr, "xepo image: %s\n", error.c_str());
             return kExitFailure;
         }
     }
-    int exitCode = 0;
-    for (const std::string& file : options.files) {
-        if (!runImageFile(options, session.get(), file)) {
+    int exitCode = kExitOk;
+    for (size_t i = 0; i < options.files.size(); ++i) {
+        if (!runImageFile(options, session.get(), options.files[i], mapFiles[i])) {
             exitCode = kExitFailure;
         }
     }
@@ -214,14 +273,18 @@ void registerImageCommand(CLI::App& app) {
     auto options = std::make_shared<ImageOptions>();
     CLI::App* command = app.add_subcommand(
         "image", "Run the engine's models on image files and print one answer per file");
+    command->footer(kExitCodesFooter);
     command->add_option("files", options->files, "Image files (any format stb_image reads)")
         ->required();
     command
         ->add_option("--control", options->control,
                      "-1 neutral, 0 entrance, 1 albedo fraction, 3 light map, other: full path")
+        ->check(wholeNumberCheck(true))
         ->capture_default_str();
     command
-        ->add_option("--lux", options->lux, "Lux index of the exposure control (larger = darker)")
+        ->add_option("--lux", options->lux,
+                     "Lux index of the exposure control, 0..10000 (larger = darker)")
+        ->check(luxCheck(false))
         ->capture_default_str();
     command->add_option("--models", options->modelDir, "Directory of the four model files")
         ->capture_default_str();

@@ -36,26 +36,43 @@ const uint8_t* turnedPixel(const RgbImage& image, int thumbX, int thumbY, int th
 
 }  // namespace
 
-bool writeLightMapPng(const std::string& path, const RgbImage& image, const uint8_t* map,
-                      int cellSize, std::string& error) {
-    if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 || map == nullptr ||
-        cellSize <= 0) {
+MapThumbnail makeMapThumbnail(const RgbImage& image, int cellSize) {
+    MapThumbnail thumbnail;
+    if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 || cellSize <= 0) {
+        return thumbnail;
+    }
+    thumbnail.cellSize = cellSize;
+    thumbnail.width = kLightMapWidth * cellSize;
+    thumbnail.height = kLightMapHeight * cellSize;
+    thumbnail.pixels.resize(static_cast<size_t>(thumbnail.width) * thumbnail.height * kChannels);
+    uint8_t* dst = thumbnail.pixels.data();
+    for (int y = 0; y < thumbnail.height; ++y) {
+        for (int x = 0; x < thumbnail.width; ++x, dst += kChannels) {
+            const uint8_t* src = turnedPixel(image, x, y, thumbnail.width, thumbnail.height);
+            for (int c = 0; c < kChannels; ++c) {
+                dst[c] = src[c];
+            }
+        }
+    }
+    return thumbnail;
+}
+
+bool writeLightMapPng(const std::string& path, const MapThumbnail& thumbnail, const uint8_t* map,
+                      std::string& error) {
+    const int cellSize = thumbnail.cellSize;
+    const int width = thumbnail.width;
+    const int height = thumbnail.height;
+    if (thumbnail.pixels.empty() || map == nullptr || cellSize <= 0) {
         error = "nothing to draw";
         return false;
     }
-    const int width = kLightMapWidth * cellSize;
-    const int height = kLightMapHeight * cellSize;
-    std::vector<uint8_t> out(static_cast<size_t>(width) * height * kChannels);
+    std::vector<uint8_t> out(thumbnail.pixels);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const uint8_t* src = turnedPixel(image, x, y, width, height);
             uint8_t* dst = &out[(static_cast<size_t>(y) * width + x) * kChannels];
             const int column = x / cellSize;
             const int row = y / cellSize;
             if (!isLight(map, column, row)) {
-                for (int c = 0; c < kChannels; ++c) {
-                    dst[c] = src[c];
-                }
                 continue;
             }
             // A cell edge that borders a dark cell is drawn as outline.
@@ -66,7 +83,7 @@ bool writeLightMapPng(const std::string& path, const RgbImage& image, const uint
             for (int c = 0; c < kChannels; ++c) {
                 dst[c] = (left || right || top || bottom)
                              ? kOutline[c]
-                             : static_cast<uint8_t>((src[c] + kTint[c]) / 2);
+                             : static_cast<uint8_t>((dst[c] + kTint[c]) / 2);
             }
         }
     }

@@ -4,7 +4,7 @@
 #include "commands.h"
 
 namespace {
-int exitCode = 0;
+int exitCode = kExitOk;
 }
 
 int commandExitCode() {
@@ -17,10 +17,24 @@ void setCommandExitCode(int code) {
 int main(int argc, char** argv) {
     CLI::App app{"xepo: run the XEPO auto-exposure engine on images and recorded sessions"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", engineVersionLine,
+                         "Print the engine's version line and exit");
+    app.footer(kExitCodesFooter);
     registerVersionCommand(app);
     registerImageCommand(app);
     registerSynthCommand(app);
     registerReplayCommand(app);
-    CLI11_PARSE(app, argc, argv);
+    registerSimCommand(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& request) {
+        // --help and --version: printed, nothing else to do.
+        app.exit(request);
+        return kExitOk;
+    } catch (const CLI::ParseError& error) {
+        // Every other parse error is a usage error, whatever CLI11's own code.
+        app.exit(error);
+        return kExitUsage;
+    }
     return commandExitCode();
 }

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+
+#include "regular_file.h"
 
 namespace {
 
@@ -191,11 +192,44 @@ void checkHeader(const Place& place, const Json& header) {
     }
 }
 
-void checkFrameFile(const Place& place, const std::string& directory, const SessionFrame& frame) {
+// True when `path` is `root` or lies below it (both absolute and resolved).
+bool isInside(const fs::path& path, const fs::path& root) {
+    auto part = path.begin();
+    for (const fs::path& rootPart : root) {
+        if (rootPart.empty()) {
+            continue;  // a trailing separator
+        }
+        if (part == path.end() || *part != rootPart) {
+            return false;
+        }
+        ++part;
+    }
+    return true;
+}
+
+fs::path resolved(const fs::path& path) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    const fs::path canonical = fs::weakly_canonical(absolute, ec);
+    return ec ? absolute.lexically_normal() : canonical;
+}
+
+// `root` is the session directory resolved (links followed).
+void checkFrameFile(const Place& place, const std::string& directory, const fs::path& root,
+                    const SessionFrame& frame) {
     const fs::path path = fs::path(directory) / frame.frameFile;
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) {
         fail(place, "frame file " + frame.frameFile + " does not exist");
+    }
+    // A link inside the session may not lead out of it.
+    if (!isInside(resolved(path), root)) {
+        fail(place, "frame file " + frame.frameFile + " leads out of the session directory (to " +
+                        resolved(path).string() + ")");
+    }
+    if (!fs::is_regular_file(status)) {
+        fail(place, "frame file " + frame.frameFile + " is not a regular file");
     }
     const uint64_t actual = fs::file_size(path, ec);
     const uint64_t expected = frameFileBytes(frame);
@@ -205,6 +239,16 @@ void checkFrameFile(const Place& place, const std::string& directory, const Sess
                         std::to_string(frame.stride) + " x height " + std::to_string(frame.height) +
                         " x 3/2)");
     }
+}
+
+// One line of `file` without its newline; false at the end.
+bool readLine(std::FILE* file, std::string& line) {
+    line.clear();
+    int c = 0;
+    while ((c = getc_unlocked(file)) != EOF && c != '\n') {
+        line += static_cast<char>(c);
+    }
+    return c != EOF || !line.empty();
 }
 
 // The shortest decimal text that reads back as the same float, so the index
@@ -267,16 +311,19 @@ std::string sessionFrameLine(const SessionFrame& frame) {
 
 Session readSession(const std::string& directory) {
     const std::string indexPath = (fs::path(directory) / kSessionIndexFile).string();
-    std::ifstream in(indexPath);
-    if (!in) {
-        throw SessionError(indexPath + ": cannot open the session index");
+    // A pipe or device in the index's place is refused, never waited on.
+    std::string reason;
+    const OpenFile in = openRegularFile(indexPath, reason);
+    if (in == nullptr) {
+        throw SessionError(indexPath + ": cannot open the session index (" + reason + ")");
     }
+    const fs::path root = resolved(directory);
     Session session;
     session.directory = directory;
     Place place{indexPath, 0};
     std::string text;
     bool sawHeader = false;
-    while (std::getline(in, text)) {
+    while (readLine(in.get(), text)) {
         ++place.line;
         if (text.find_first_not_of(" \t\r") == std::string::npos) {
             continue;  // blank lines carry nothing
@@ -297,7 +344,7 @@ Session readSession(const std::string& directory) {
             continue;
         }
         SessionFrame frame = parseFrame(place, line);
-        checkFrameFile(place, directory, frame);
+        checkFrameFile(place, directory, root, frame);
         session.frames.push_back(std::move(frame));
     }
     if (!sawHeader) {
@@ -319,13 +366,13 @@ void loadFramePixels(const Session& session, const SessionFrame& frame,
                            ": frame file missing or changed size since the "
                            "session was read");
     }
+    std::string reason;
+    const OpenFile file = openRegularFile(path.string(), reason);
     pixels.resize(expected);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    const size_t got = file != nullptr ? std::fread(pixels.data(), 1, pixels.size(), file) : 0;
-    if (file != nullptr) {
-        std::fclose(file);
-    }
+    const size_t got =
+        file != nullptr ? std::fread(pixels.data(), 1, pixels.size(), file.get()) : 0;
     if (got != expected) {
-        throw SessionError(path.string() + ": cannot read the frame file");
+        throw SessionError(path.string() + ": cannot read the frame file" +
+                           (reason.empty() ? std::string() : " (" + reason + ")"));
     }
 }

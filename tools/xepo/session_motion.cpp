@@ -11,25 +11,6 @@ constexpr double kPanSweepShare = 0.2;
 
 constexpr double kNanosPerSecond = 1e9;
 
-// splitmix64: a small seeded generator whose sequence is the same on every
-// machine (integer arithmetic only).
-class SeededRandom {
-  public:
-    explicit SeededRandom(uint64_t seed) : state_(seed) {}
-    uint64_t next() {
-        uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        return z ^ (z >> 31);
-    }
-    // Uniform in [0, 1).
-    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-    bool coin() { return (next() >> 63) != 0; }
-
-  private:
-    uint64_t state_;
-};
-
 std::vector<CameraPose> planPan(int frames, double maxYaw) {
     std::vector<CameraPose> poses(static_cast<size_t>(frames));
     const int rest = static_cast<int>(std::lround(frames * kPanRestShare));

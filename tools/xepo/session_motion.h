@@ -34,6 +34,25 @@ constexpr double kMaxPanTurn = 0.08;
 constexpr double kMaxShakeTurn = 0.06;
 constexpr double kMaxShakeTilt = 0.02;
 
+// splitmix64: a small seeded generator whose sequence is the same on every
+// machine (integer arithmetic only).
+class SeededRandom {
+  public:
+    explicit SeededRandom(uint64_t seed) : state_(seed) {}
+    uint64_t next() {
+        uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+    // Uniform in [0, 1).
+    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+    bool coin() { return (next() >> 63) != 0; }
+
+  private:
+    uint64_t state_;
+};
+
 // Where the camera points, in radians from the start of the image's centre:
 // yaw positive to the right, pitch positive downwards.
 struct CameraPose {

@@ -8,14 +8,20 @@
 #include "session_replay.h"
 
 #include <android/log.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "engine_handle.h"
@@ -32,7 +38,11 @@ constexpr int kProgressWidth = 40;
 // (one frame at 30 Hz).
 constexpr uint64_t kDefaultPassGapNs = 33333333;
 
-// An output file opened for writing, closed with a check.
+// What identifies a file whatever its spelling: device and inode.
+using FileId = std::pair<dev_t, ino_t>;
+
+// An output file. It is opened without emptying it, so that it can be compared
+// with the session's files first; only then is it emptied and written.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -43,14 +53,59 @@ class OutputFile {
             std::fclose(file_);
         }
     }
-    bool open(const std::string& path, std::string& error) {
+    bool open(const char* option, const std::string& path, std::string& error) {
         if (path.empty()) {
             return true;
         }
+        option_ = option;
         path_ = path;
-        file_ = std::fopen(path.c_str(), "w");
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created_ = fd >= 0;
+        if (fd < 0 && errno == EEXIST) {
+            fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT) {  // a link to a file not there yet
+                fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+                created_ = fd >= 0;
+            }
+        }
+        struct stat status {};
+        if (fd < 0 || ::fstat(fd, &status) != 0) {
+            error =
+                std::string(option) + " " + path + ": cannot create (" + std::strerror(errno) + ")";
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return false;
+        }
+        regular_ = S_ISREG(status.st_mode);
+        id_ = FileId(status.st_dev, status.st_ino);
+        file_ = ::fdopen(fd, "w");
         if (file_ == nullptr) {
-            error = path + ": cannot create (" + std::strerror(errno) + ")";
+            ::close(fd);
+            error = std::string(option) + " " + path + ": cannot open";
+            return false;
+        }
+        return true;
+    }
+    // A regular file this output writes to (devices and pipes never clash).
+    bool isRegular() const { return file_ != nullptr && regular_; }
+    const FileId& id() const { return id_; }
+    const std::string& option() const { return option_; }
+    const std::string& path() const { return path_; }
+    // Refused: closed, and removed when this run made it.
+    void abandon() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+            file_ = nullptr;
+            if (created_) {
+                ::unlink(path_.c_str());
+            }
+        }
+    }
+    // Accepted: emptied of what an earlier run left.
+    bool empty(std::string& error) {
+        if (isRegular() && ::ftruncate(::fileno(file_), 0) != 0) {
+            error = path_ + ": cannot empty (" + std::strerror(errno) + ")";
             return false;
         }
         return true;
@@ -74,9 +129,53 @@ class OutputFile {
     }
 
   private:
+    std::string option_;
     std::string path_;
     std::FILE* file_ = nullptr;
+    bool created_ = false;
+    bool regular_ = false;
+    FileId id_{};
 };
+
+// The session's files (index and frames) by identity, with their names.
+std::map<FileId, std::string> sessionInputs(const Session& session) {
+    std::map<FileId, std::string> inputs;
+    const auto add = [&inputs, &session](const std::string& name) {
+        struct stat status {};
+        const std::string path = (std::filesystem::path(session.directory) / name).string();
+        if (::stat(path.c_str(), &status) == 0) {
+            inputs.emplace(FileId(status.st_dev, status.st_ino), name);
+        }
+    };
+    add(kSessionIndexFile);
+    for (const SessionFrame& frame : session.frames) {
+        add(frame.frameFile);
+    }
+    return inputs;
+}
+
+// Refuses outputs that would overwrite the session's files or each other;
+// empties them when accepted.
+bool acceptOutputs(const Session& session, OutputFile& csv, OutputFile& jsonl, std::string& error) {
+    const std::map<FileId, std::string> inputs = sessionInputs(session);
+    for (OutputFile* out : {&csv, &jsonl}) {
+        const auto input = out->isRegular() ? inputs.find(out->id()) : inputs.end();
+        if (input != inputs.end()) {
+            error = out->option() + " " + out->path() + " is the session's file " + input->second +
+                    "; refusing to overwrite it";
+        }
+    }
+    if (error.empty() && csv.isRegular() && jsonl.isRegular() && csv.id() == jsonl.id()) {
+        error = "--csv " + csv.path() + " and --jsonl " + jsonl.path() +
+                " name the same file; give them different files";
+    }
+    if (!error.empty()) {
+        csv.abandon();
+        jsonl.abandon();
+        return false;
+    }
+    return csv.empty(error) && jsonl.empty(error);
+}
 
 class ProgressBar {
   public:
@@ -110,34 +209,16 @@ class ProgressBar {
     int lastFilled_ = -1;
 };
 
-// How far gyro time moves on from one pass to the next, so that the device's
-// clock keeps running forward when a session is looped.
-uint64_t passDuration(const Session& session) {
-    const IMUDataBlock& first = session.frames.front().gyro;
-    uint64_t firstTime = 0;
-    uint64_t lastTime = 0;
-    bool any = false;
-    for (const SessionFrame& frame : session.frames) {
-        for (int i = 0; i < frame.gyro.count; ++i) {
-            const uint64_t t = frame.gyro.timestamp[i];
-            firstTime = any ? std::min(firstTime, t) : t;
-            lastTime = any ? std::max(lastTime, t) : t;
-            any = true;
-        }
-    }
-    const uint64_t gap = first.count >= 2 && first.timestamp[1] > first.timestamp[0]
-                             ? first.timestamp[1] - first.timestamp[0]
-                             : kDefaultPassGapNs;
-    return any ? lastTime - firstTime + gap : 0;
-}
-
-// Routes the engine's lines to the route tracker and, as asked, to stderr.
-void captureLines(RouteTracker& tracker, bool verbose) {
-    captureEngineLog(true, [&tracker, verbose](const char* tag, int priority, const char* message) {
+// Routes the engine's lines to the route tracker and, as asked, to stderr, and
+// counts the error lines in `errors` (the release notice is no error).
+void captureLines(RouteTracker& tracker, bool verbose, int& errors) {
+    captureEngineLog(true, [&tracker, &errors, verbose](const char* tag, int priority,
+                                                        const char* message) {
         tracker.observe(message);
-        const bool shown = verbose || (priority >= ANDROID_LOG_ERROR &&
-                                       std::strstr(message, kEngineReleaseNotice) == nullptr);
-        if (shown) {
+        const bool error =
+            priority >= ANDROID_LOG_ERROR && std::strstr(message, kEngineReleaseNotice) == nullptr;
+        errors += error ? 1 : 0;
+        if (verbose || error) {
             // Many engine messages end in their own newline.
             const size_t length = std::strlen(message);
             const int visible =
@@ -148,8 +229,8 @@ void captureLines(RouteTracker& tracker, bool verbose) {
 }
 
 bool runFrames(const ReplayOptions& options, const Session& session, void* engine,
-               RouteTracker& tracker, OutputFile& csv, OutputFile& jsonl, ReplaySummary& summary,
-               std::string& error) {
+               RouteTracker& tracker, int& errors, OutputFile& csv, OutputFile& jsonl,
+               ReplaySummary& summary, std::string& error) {
     const uint64_t total = static_cast<uint64_t>(options.repeat) * session.frames.size();
     ProgressBar progress(options.progress, total);
     const uint64_t passShift = passDuration(session);
@@ -158,6 +239,11 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
     uint64_t index = 0;
     for (int pass = 0; pass < options.repeat; ++pass) {
         for (const SessionFrame& frame : session.frames) {
+            if (options.stop != nullptr && *options.stop != 0) {
+                summary.setInterrupted();
+                progress.finish();
+                return true;
+            }
             try {
                 loadFramePixels(session, frame, pixels);
             } catch (const SessionError& failure) {
@@ -181,16 +267,14 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
             params.holdFlag = frame.holdFlag;
             params.cameraType = frame.cameraType;
             params.enable_seg = frame.enable_seg;
-            IMUDataBlock imu = frame.gyro;
-            for (int i = 0; i < imu.count; ++i) {
-                imu.timestamp[i] += passShift * static_cast<uint64_t>(pass);
-            }
+            IMUDataBlock imu = gyroForPass(frame.gyro, passShift, pass);
             std::fill(map.begin(), map.end(), 0);
             XEPOSegMap mapRecord{0, 0, 0, map.data()};
             // A NaN left behind shows that the engine did not answer.
             _XEPO_RES_ result{NAN, NAN, &mapRecord};
 
             tracker.startFrame(frame.control);
+            errors = 0;
             const auto start = std::chrono::steady_clock::now();
             qiraAeProcess(engine, &image, &params, &result, frame.control, &imu);
             const double ms =
@@ -204,11 +288,12 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
             row.result = result.result;
             row.confidence = result.confidence;
             row.lightCells = countMapCells(map.data());
+            row.errors = errors;
             row.route = tracker.route(result.confidence);
             row.map = map.data();
             csv.line(csvLine(row));
             jsonl.line(jsonLine(row));
-            summary.addFrame(result.result, row.route, ms);
+            summary.addFrame(result.result, row.route, ms, errors);
             progress.update(++index);
         }
     }
@@ -217,6 +302,33 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
 }
 
 }  // namespace
+
+uint64_t passDuration(const Session& session) {
+    const IMUDataBlock& first = session.frames.front().gyro;
+    uint64_t firstTime = 0;
+    uint64_t lastTime = 0;
+    bool any = false;
+    for (const SessionFrame& frame : session.frames) {
+        for (int i = 0; i < frame.gyro.count; ++i) {
+            const uint64_t t = frame.gyro.timestamp[i];
+            firstTime = any ? std::min(firstTime, t) : t;
+            lastTime = any ? std::max(lastTime, t) : t;
+            any = true;
+        }
+    }
+    const uint64_t gap = first.count >= 2 && first.timestamp[1] > first.timestamp[0]
+                             ? first.timestamp[1] - first.timestamp[0]
+                             : kDefaultPassGapNs;
+    return any ? lastTime - firstTime + gap : 0;
+}
+
+IMUDataBlock gyroForPass(const IMUDataBlock& gyro, uint64_t passDuration, int pass) {
+    IMUDataBlock shifted = gyro;
+    for (int i = 0; i < shifted.count; ++i) {
+        shifted.timestamp[i] += passDuration * static_cast<uint64_t>(pass);
+    }
+    return shifted;
+}
 
 bool replaySession(const ReplayOptions& options, ReplaySummary& summary, std::string& error) {
     if (options.repeat < 1) {
@@ -232,18 +344,22 @@ bool replaySession(const ReplayOptions& options, ReplaySummary& summary, std::st
     }
     OutputFile csv;
     OutputFile jsonl;
-    if (!csv.open(options.csv, error) || !jsonl.open(options.jsonl, error)) {
+    if (!csv.open("--csv", options.csv, error) || !jsonl.open("--jsonl", options.jsonl, error) ||
+        !acceptOutputs(session, csv, jsonl, error)) {
+        csv.abandon();
+        jsonl.abandon();
         return false;
     }
     csv.line(csvHeader());
 
     RouteTracker tracker;
-    captureLines(tracker, options.verbose);
+    int errors = 0;
+    captureLines(tracker, options.verbose, errors);
     bool ok = false;
     {
         EngineHandle engine;
         ok = engine.open(options.modelDir, error) &&
-             runFrames(options, session, engine.get(), tracker, csv, jsonl, summary, error);
+             runFrames(options, session, engine.get(), tracker, errors, csv, jsonl, summary, error);
     }
     // The tracker goes out of scope with this call: stop routing lines to it.
     captureEngineLog(false, nullptr);

@@ -44,13 +44,13 @@ std::string base64(const uint8_t* bytes, size_t size) {
 }
 
 std::string csvHeader() {
-    return "frame,aec_lux,scale,result,confidence,light_cells,route";
+    return "frame,aec_lux,scale,result,confidence,light_cells,errors,route";
 }
 
 std::string csvLine(const FrameResult& r) {
     return std::to_string(r.frame) + "," + fixed(r.aec_lux, "") + "," + fixed(r.scale, "") + "," +
            fixed(r.result, "") + "," + fixed(r.confidence, "") + "," +
-           std::to_string(r.lightCells) + "," + routeName(r.route);
+           std::to_string(r.lightCells) + "," + std::to_string(r.errors) + "," + routeName(r.route);
 }
 
 std::string jsonLine(const FrameResult& r) {
@@ -59,6 +59,7 @@ std::string jsonLine(const FrameResult& r) {
     return "{\"frame\": " + std::to_string(r.frame) + ", \"aec_lux\": " + fixed(r.aec_lux, "null") +
            ", \"scale\": " + fixed(r.scale, "null") + ", \"result\": " + fixed(r.result, "null") +
            ", \"confidence\": " + fixed(r.confidence, "null") +
-           ", \"light_cells\": " + std::to_string(r.lightCells) + ", \"route\": \"" +
-           routeName(r.route) + "\", \"light_map\": " + map + "}";
+           ", \"light_cells\": " + std::to_string(r.lightCells) +
+           ", \"errors\": " + std::to_string(r.errors) + ", \"route\": \"" + routeName(r.route) +
+           "\", \"light_map\": " + map + "}";
 }

@@ -19,6 +19,7 @@ struct FrameResult {
     float result = 0.0f;
     float confidence = 0.0f;
     int lightCells = 0;
+    int errors = 0;  // error lines the engine logged during the frame call
     Route route = Route::Keep;
     const uint8_t* map = nullptr;  // kResultMapBytes, row by row
 };

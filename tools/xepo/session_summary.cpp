@@ -49,8 +49,9 @@ double FrameTimeHistogram::percentile(double share) const {
     return binValue(bins_.size() - 1);
 }
 
-void ReplaySummary::addFrame(float result, Route route, double milliseconds) {
+void ReplaySummary::addFrame(float result, Route route, double milliseconds, int errors) {
     ++frames_;
+    failed_ += errors > 0 ? 1 : 0;
     ++routes_[static_cast<size_t>(route)];
     times_.add(milliseconds);
     if (!std::isfinite(result)) {
@@ -71,7 +72,10 @@ double ReplaySummary::scoreMean() const {
 }
 
 void ReplaySummary::print(std::FILE* out) const {
-    std::fprintf(out, "frames: %llu\n", static_cast<unsigned long long>(frames_));
+    std::fprintf(out, "frames: %llu%s\n", static_cast<unsigned long long>(frames_),
+                 interrupted_ ? " (interrupted: the frames before Ctrl-C)" : "");
+    std::fprintf(out, "frames with engine errors: %llu\n",
+                 static_cast<unsigned long long>(failed_));
     std::fprintf(out, "score: mean %.4f min %.4f max %.4f\n", scoreMean(),
                  static_cast<double>(min_), static_cast<double>(max_));
     if (unanswered_ != 0) {

@@ -27,10 +27,16 @@ class FrameTimeHistogram {
 
 class ReplaySummary {
   public:
-    void addFrame(float result, Route route, double milliseconds);
+    // `errors`: error lines the engine logged during the frame call; a frame
+    // with any counts as failed.
+    void addFrame(float result, Route route, double milliseconds, int errors = 0);
+    // The replay stopped before the end (Ctrl-C); the summary covers the frames so far.
+    void setInterrupted() { interrupted_ = true; }
 
     uint64_t frames() const { return frames_; }
     uint64_t unanswered() const { return unanswered_; }
+    uint64_t failedFrames() const { return failed_; }
+    bool interrupted() const { return interrupted_; }
     double scoreMean() const;
     float scoreMin() const { return min_; }
     float scoreMax() const { return max_; }
@@ -43,6 +49,8 @@ class ReplaySummary {
   private:
     uint64_t frames_ = 0;
     uint64_t unanswered_ = 0;  // frames whose result was not a finite number
+    uint64_t failed_ = 0;      // frames with an engine error line
+    bool interrupted_ = false;
     uint64_t scored_ = 0;
     double sum_ = 0.0;
     float min_ = 0.0f;

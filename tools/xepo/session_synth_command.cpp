@@ -8,15 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "cli_values.h"
 #include "commands.h"
 #include "session_frames.h"
 #include "session_motion.h"
 #include "session_writer.h"
 
 namespace {
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 // Longest session synth makes; replay --repeat covers longer runs.
 constexpr int kMaxSynthFrames = 100000;
@@ -49,17 +47,28 @@ bool parseSize(const std::string& text, int& width, int& height) {
 }
 
 // A fixed lux index in hundredths, or -1 for "auto".
-bool parseLux(const std::string& text, int64_t& centi) {
+bool parseLux(const std::string& text, int64_t& centi, std::string& error) {
     if (text == "auto") {
         centi = -1;
         return true;
     }
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !(value >= 0.0 && value <= 10000.0)) {
+    double value = 0.0;
+    if (!parseLuxIndex(text, value, error)) {
         return false;
     }
     centi = std::llround(value * 100.0);
+    return true;
+}
+
+// Frame numbers of --zoom-at / --capture-at must name frames of the session.
+bool checkFrameNumbers(const char* option, const std::vector<int>& numbers, int frames) {
+    for (int number : numbers) {
+        if (number < 0 || number >= frames) {
+            std::fprintf(stderr, "xepo synth: %s %d: outside the session's frames 0..%d\n", option,
+                         number, frames - 1);
+            return false;
+        }
+    }
     return true;
 }
 
@@ -84,9 +93,17 @@ int runSynth(const SynthOptions& options) {
         return kExitUsage;
     }
     int64_t fixedLux = -1;
-    if (!parseLux(options.lux, fixedLux)) {
-        std::fprintf(stderr, "xepo synth: --lux %s: expected auto or a number 0..10000\n",
-                     options.lux.c_str());
+    std::string error;
+    if (!parseLux(options.lux, fixedLux, error)) {
+        std::fprintf(stderr, "xepo synth: --lux: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (options.out.empty()) {
+        std::fprintf(stderr, "xepo synth: --out is empty; name the session directory\n");
+        return kExitUsage;
+    }
+    if (!checkFrameNumbers("--zoom-at", options.zoomAt, options.frames) ||
+        !checkFrameNumbers("--capture-at", options.captureAt, options.frames)) {
         return kExitUsage;
     }
     if (!(options.zoomScale > 0.0f) || options.zoomScale == kWideScale) {
@@ -95,7 +112,6 @@ int runSynth(const SynthOptions& options) {
     }
 
     SourcePhoto photo;
-    std::string error;
     if (!loadSourcePhoto(options.image, photo, error)) {
         std::fprintf(stderr, "xepo synth: %s\n", error.c_str());
         return kExitFailure;
@@ -150,10 +166,17 @@ void registerSynthCommand(CLI::App& app) {
     auto options = std::make_shared<SynthOptions>();
     CLI::App* command = app.add_subcommand(
         "synth", "Make a session from a photograph by moving a crop window over it");
+    command->footer(kExitCodesFooter);
     command->add_option("image", options->image, "Photograph (any format stb_image reads)")
         ->required();
-    command->add_option("--out", options->out, "Session directory to write")->required();
+    command
+        ->add_option("--out", options->out,
+                     "Session directory to write: new, empty, or one synth wrote before (only "
+                     "the files listed in its " +
+                         std::string(kSynthManifestFile) + " are replaced)")
+        ->required();
     command->add_option("--frames", options->frames, "Number of frames")
+        ->check(wholeNumberCheck(false))
         ->check(CLI::Range(1, kMaxSynthFrames))
         ->capture_default_str();
     command->add_option("--size", options->size, "Frame size WxH (even sides)")
@@ -162,17 +185,26 @@ void registerSynthCommand(CLI::App& app) {
         ->capture_default_str();
     command
         ->add_option("--lux", options->lux,
-                     "auto: lux index follows the window's brightness; or a fixed lux index")
+                     "auto: lux index follows the window's brightness; or a fixed lux index "
+                     "0..10000")
+        ->check(luxCheck(true))
         ->capture_default_str();
-    command->add_option(
-        "--zoom-at", options->zoomAt,
-        "Frame at which the zoom switches (repeatable; toggles 1 <-> --zoom-scale)");
+    command
+        ->add_option("--zoom-at", options->zoomAt,
+                     "Frame at which the zoom switches (repeatable; toggles 1 <-> --zoom-scale)")
+        ->check(wholeNumberCheck(true));
     command->add_option("--zoom-scale", options->zoomScale, "Zoom ratio of the switched camera")
+        ->check(numberCheck())
         ->capture_default_str();
-    command->add_option("--capture-at", options->captureAt,
-                        "Frame at which a still capture is taken (repeatable)");
-    command->add_option("--seed", options->seed, "Seed of the shake motion")->capture_default_str();
+    command
+        ->add_option("--capture-at", options->captureAt,
+                     "Frame at which a still capture is taken (repeatable)")
+        ->check(wholeNumberCheck(true));
+    command->add_option("--seed", options->seed, "Seed of the shake motion")
+        ->check(wholeNumberCheck(false))
+        ->capture_default_str();
     command->add_option("--enable-seg", options->enableSeg, "enable_seg of every frame (0 or 1)")
+        ->check(wholeNumberCheck(false))
         ->check(CLI::Range(0, 1))
         ->capture_default_str();
     command->callback([options] { setCommandExitCode(runSynth(*options)); });

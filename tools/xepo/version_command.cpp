@@ -1,4 +1,4 @@
-// xepo version: prints the engine's version line.
+// xepo version (and xepo --version): prints the engine's version line.
 #include <cstdio>
 #include <string>
 
@@ -6,17 +6,23 @@
 #include "engine_log.h"
 #include "xepo.h"
 
+std::string engineVersionLine() {
+    std::string line;
+    captureEngineLog(true, [&line](const char*, int, const char* message) { line = message; });
+    getAeVersion();
+    captureEngineLog(false, nullptr);
+    // The engine's line starts with its source position; show the text after it.
+    const std::string marker = "() ";
+    const size_t at = line.find(marker);
+    return at == std::string::npos ? line : line.substr(at + marker.size());
+}
+
 void registerVersionCommand(CLI::App& app) {
     CLI::App* command = app.add_subcommand("version", "Print the engine's version line");
+    command->footer(kExitCodesFooter);
     command->callback([] {
-        std::string line;
-        captureEngineLog(true, [&line](const char*, int, const char* message) { line = message; });
-        getAeVersion();
-        // The engine's line starts with its source position; show the text after it.
-        const std::string marker = "() ";
-        const size_t at = line.find(marker);
-        std::printf("%s\n",
-                    at == std::string::npos ? line.c_str() : line.c_str() + at + marker.size());
-        setCommandExitCode(line.empty() ? 1 : 0);
+        const std::string line = engineVersionLine();
+        std::printf("%s\n", line.c_str());
+        setCommandExitCode(line.empty() ? kExitFailure : kExitOk);
     });
 }

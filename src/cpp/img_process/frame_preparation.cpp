@@ -1,10 +1,12 @@
 // The composite preparations: a camera frame to the normalised model input or
 // to 8-bit RGB, and an image file to the normalised model input. Each chains
-// single operators through temporaries that are released on every path.
+// single operators through temporaries.
 #include <stb_image.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "cpp/img_process/img_process.h"
 #include "cpp/img_process/ultra_wide_crop.h"
@@ -41,12 +43,35 @@ constexpr int32_t kMaxRgbSide = 4096;
 constexpr int kMaxImageSide = 1 << 15;
 constexpr long long kMaxImagePixels = 1LL << 27;
 
-using Buffer = std::unique_ptr<uint8_t[]>;
+// The temporaries of the chains: per thread, grown to the largest image asked
+// for and then reused, so that a frame allocates nothing. A chain reads a
+// temporary only after an operator has written it, and stops at the first
+// failure, so nothing left over from an earlier call reaches a result.
+class Temporaries {
+  public:
+    uint8_t* first(size_t bytes) { return grown(first_, bytes); }
+    uint8_t* second(size_t bytes) { return grown(second_, bytes); }
 
-// Temporaries are zero-filled so that a failing operator never leaves
-// indeterminate bytes behind.
-Buffer allocateBuffer(size_t bytes) {
-    return std::make_unique<uint8_t[]>(bytes);
+  private:
+    static uint8_t* grown(std::vector<uint8_t>& buffer, size_t bytes) {
+        if (buffer.size() < bytes) {
+            buffer.resize(bytes);
+        }
+        return buffer.data();
+    }
+    std::vector<uint8_t> first_;
+    std::vector<uint8_t> second_;
+};
+
+Temporaries& temporaries() {
+    thread_local Temporaries instance;
+    return instance;
+}
+
+// Rotation angles that run the rotate operator; rotate() copies for any other.
+bool rotationMovesPixels(int32_t rotation) {
+    const uint32_t turn = static_cast<uint32_t>(rotation) % 360;
+    return turn == 90 || turn == 180 || turn == 270;
 }
 
 struct StbImageFree {
@@ -76,7 +101,7 @@ UltraWideCrop computeUltraWideCrop(int32_t cameraType, float scale) {
 int32_t yuvtoBuffer(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, int32_t width,
                     int32_t height, int32_t stride, int32_t planeHeight, int32_t rotation,
                     int32_t /*reserved0: not read*/, bool flipImage, int32_t yuv_format, float* out,
-                    int32_t cameraType, float scale) {
+                    int32_t cameraType, float scale, const uint8_t* orientedRgb) {
     if (yPlane == nullptr || uvPlane == nullptr) {
         XEPO_LOGE("input image is null");
         return kStatusMissingInput;
@@ -91,48 +116,53 @@ int32_t yuvtoBuffer(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlan
         XEPO_LOGD("need_uwcrop %d", 1);
     }
 
-    // Frame to an RGB square of the crop size (224 without the crop).
-    Buffer resized = allocateBuffer(static_cast<size_t>(crop.size) * crop.size * kRgbChannels);
-    if (yuvResizeBilinear(handle, yPlane, uvPlane, resized.get(), width, height, stride,
-                          planeHeight, crop.size, crop.size, static_cast<uint32_t>(yuv_format),
-                          kTavkitTypeU8, kTavkitFormatRgb, kTavkitTypeU8) != 0) {
-        return kStatusOperatorFailed;
-    }
-
-    Buffer square = allocateBuffer(kModelRgbBytes);
-    if (crop.applies) {
-        if (rectCut(handle, resized.get(), square.get(), crop.size, crop.size, kModelSide,
-                    kModelSide, kTavkitFormatRgb, kTavkitTypeU8, crop.off, crop.off + kModelSide,
-                    crop.off, crop.off + kModelSide) != 0) {
+    // The picture moves between two temporaries: each step reads `current`
+    // and writes the other one.
+    Temporaries& temps = temporaries();
+    const uint8_t* current = orientedRgb;
+    if (current == nullptr || crop.applies) {
+        const size_t resizedBytes = static_cast<size_t>(crop.size) * crop.size * kRgbChannels;
+        uint8_t* const buffers[2] = {temps.first(std::max(resizedBytes, kModelRgbBytes)),
+                                     temps.second(kModelRgbBytes)};
+        int latest = 0;
+        // Frame to an RGB square of the crop size (224 without the crop).
+        if (yuvResizeBilinear(handle, yPlane, uvPlane, buffers[latest], width, height, stride,
+                              planeHeight, crop.size, crop.size, static_cast<uint32_t>(yuv_format),
+                              kTavkitTypeU8, kTavkitFormatRgb, kTavkitTypeU8) != 0) {
             return kStatusOperatorFailed;
         }
-    } else {
-        std::memcpy(square.get(), resized.get(), kModelRgbBytes);
-    }
-    resized.reset();
-
-    Buffer oriented = allocateBuffer(kModelRgbBytes);
-    const int32_t rotateStatus =
-        rotate(handle, square.get(), oriented.get(), static_cast<uint32_t>(rotation), kModelSide,
-               kModelSide, kRgbChannels, kTavkitFormatRgb, kTavkitTypeU8);
-    square.reset();
-    if (rotateStatus != 0) {
-        XEPO_LOGE("XEPO rotate failed %d", rotateStatus);
-        return kStatusOperatorFailed;
-    }
-
-    if (flipImage) {
-        Buffer mirrored = allocateBuffer(kModelRgbBytes);
-        if (flip(handle, oriented.get(), mirrored.get(), kModelSide, kModelSide, kTavkitFormatRgb,
-                 kTavkitTypeU8, kFlipMirror) != 0) {
-            XEPO_LOGE("XEPO flip failed %d", kStatusOperatorFailed);
-            return kStatusOperatorFailed;
+        if (crop.applies) {
+            if (rectCut(handle, buffers[latest], buffers[1 - latest], crop.size, crop.size,
+                        kModelSide, kModelSide, kTavkitFormatRgb, kTavkitTypeU8, crop.off,
+                        crop.off + kModelSide, crop.off, crop.off + kModelSide) != 0) {
+                return kStatusOperatorFailed;
+            }
+            latest = 1 - latest;
         }
-        std::memcpy(oriented.get(), mirrored.get(), kModelRgbBytes);
+        // Any other angle would only copy the square.
+        if (rotationMovesPixels(rotation)) {
+            const int32_t rotateStatus = rotate(
+                handle, buffers[latest], buffers[1 - latest], static_cast<uint32_t>(rotation),
+                kModelSide, kModelSide, kRgbChannels, kTavkitFormatRgb, kTavkitTypeU8);
+            if (rotateStatus != 0) {
+                XEPO_LOGE("XEPO rotate failed %d", rotateStatus);
+                return kStatusOperatorFailed;
+            }
+            latest = 1 - latest;
+        }
+        if (flipImage) {
+            if (flip(handle, buffers[latest], buffers[1 - latest], kModelSide, kModelSide,
+                     kTavkitFormatRgb, kTavkitTypeU8, kFlipMirror) != 0) {
+                XEPO_LOGE("XEPO flip failed %d", kStatusOperatorFailed);
+                return kStatusOperatorFailed;
+            }
+            latest = 1 - latest;
+        }
+        current = buffers[latest];
     }
 
-    if (normalization(handle, oriented.get(), out, kModelSide, kModelSide, kRgbChannels,
-                      kTavkitFormatRgb, kTavkitTypeU8, kTavkitTypeF32, kNormalizationMean,
+    if (normalization(handle, current, out, kModelSide, kModelSide, kRgbChannels, kTavkitFormatRgb,
+                      kTavkitTypeU8, kTavkitTypeF32, kNormalizationMean,
                       kNormalizationScale) != 0) {
         XEPO_LOGE("XEPO Tavkit_Normalization failed %d", kStatusOperatorFailed);
         return kStatusOperatorFailed;
@@ -152,31 +182,41 @@ int32_t yuvtoRGB(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, 
         return kStatusMissingInput;
     }
 
-    Buffer resized = allocateBuffer(static_cast<size_t>(dstWidth) * dstHeight * kRgbChannels);
-    if (yuvResizeBilinear(handle, yPlane, uvPlane, resized.get(), width, height, stride,
-                          planeHeight, dstWidth, dstHeight, static_cast<uint32_t>(yuv_format),
-                          kTavkitTypeU8, kTavkitFormatRgb, kTavkitTypeU8) != 0) {
+    // A 224 x 224 picture that is neither turned nor mirrored would only be
+    // copied from the first stage to out: it is resized straight into out.
+    // (The operators check a record before writing anything, so a failing
+    // resize leaves out as it was, as the copy it replaces would.)
+    const bool resizeIntoOut = dstWidth == kModelSide && dstHeight == kModelSide &&
+                               !rotationMovesPixels(rotation) && !flipImage;
+    Temporaries& temps = temporaries();
+    uint8_t* resized =
+        resizeIntoOut ? out : temps.first(static_cast<size_t>(dstWidth) * dstHeight * kRgbChannels);
+    if (yuvResizeBilinear(handle, yPlane, uvPlane, resized, width, height, stride, planeHeight,
+                          dstWidth, dstHeight, static_cast<uint32_t>(yuv_format), kTavkitTypeU8,
+                          kTavkitFormatRgb, kTavkitTypeU8) != 0) {
         XEPO_LOGE("XEPO Tavkit_ResizeBilinear failed %d", kStatusOperatorFailed);
         return kStatusOperatorFailed;
     }
+    if (resizeIntoOut) {
+        return 0;
+    }
 
     const int32_t rotateStatus =
-        rotate(handle, resized.get(), out, static_cast<uint32_t>(rotation), kModelSide, kModelSide,
+        rotate(handle, resized, out, static_cast<uint32_t>(rotation), kModelSide, kModelSide,
                kRgbChannels, kTavkitFormatRgb, kTavkitTypeU8);
-    resized.reset();
     if (rotateStatus != 0) {
         XEPO_LOGE("XEPO rotate failed %d", rotateStatus);
         return kStatusOperatorFailed;
     }
 
     if (flipImage) {
-        Buffer mirrored = allocateBuffer(kModelRgbBytes);
-        if (flip(handle, out, mirrored.get(), kModelSide, kModelSide, kTavkitFormatRgb,
-                 kTavkitTypeU8, kFlipMirror) != 0) {
+        uint8_t* mirrored = temps.second(kModelRgbBytes);
+        if (flip(handle, out, mirrored, kModelSide, kModelSide, kTavkitFormatRgb, kTavkitTypeU8,
+                 kFlipMirror) != 0) {
             XEPO_LOGE("XEPO flip failed %d", kStatusOperatorFailed);
             return kStatusOperatorFailed;
         }
-        std::memcpy(out, mirrored.get(), kModelRgbBytes);
+        std::memcpy(out, mirrored, kModelRgbBytes);
     }
     return 0;
 }
@@ -221,16 +261,16 @@ int32_t imagePathtoBuffer(int64_t handle, const char* path, int32_t dstWidth, in
         return kStatusMissingInput;
     }
 
-    Buffer resized = allocateBuffer(kModelRgbBytes);
-    if (resizeBilinear(handle, decoded.get(), resized.get(), width, height, dstWidth, dstHeight,
+    uint8_t* resized = temporaries().first(kModelRgbBytes);
+    if (resizeBilinear(handle, decoded.get(), resized, width, height, dstWidth, dstHeight,
                        kTavkitFormatRgb, kTavkitFormatRgb, kTavkitTypeU8, kTavkitTypeU8) != 0) {
         XEPO_LOGE("XEPO Tavkit_ResizeBilinear failed %d", kStatusOperatorFailed);
         return kStatusOperatorFailed;
     }
     decoded.reset();
 
-    if (normalization(handle, resized.get(), out, dstWidth, dstHeight, kRgbChannels,
-                      kTavkitFormatRgb, kTavkitTypeU8, kTavkitTypeF32, kNormalizationMean,
+    if (normalization(handle, resized, out, dstWidth, dstHeight, kRgbChannels, kTavkitFormatRgb,
+                      kTavkitTypeU8, kTavkitTypeF32, kNormalizationMean,
                       kNormalizationScale) != 0) {
         XEPO_LOGE("XEPO Tavkit_Normalization failed %d", kStatusOperatorFailed);
         return kStatusOperatorFailed;

@@ -2,20 +2,18 @@
 // records, chains operators through temporaries and reports failures.
 //
 // Every operation takes the image-operator context handle first. Destination
-// buffers belong to the caller; temporaries are allocated per call and released
-// on every path.
+// buffers belong to the caller; the composite preparations keep their
+// temporaries per thread and reuse them, so that a frame allocates nothing.
 #ifndef XEPO_IMG_PROCESS_H
 #define XEPO_IMG_PROCESS_H
 
 #include <cstdint>
 
-namespace xepo {
+// Status codes of the preprocessing operations: kStatusMissingInput,
+// kStatusNoTavkit and kStatusOperatorFailed.
+#include "xepo_status.h"
 
-// Status codes of the preprocessing operations.
-constexpr int32_t kStatusMissingInput = -2001;    // null plane, undecodable file
-constexpr int32_t kStatusNoTavkit = -3001;        // no context, or it could not be made
-constexpr int32_t kStatusRegisterFailed = -3002;  // operator registration failed
-constexpr int32_t kStatusOperatorFailed = -3003;  // an operator run failed
+namespace xepo {
 
 // Normalisation parameters used at every call site: out = (in - 127.5) / 127.5.
 constexpr float kNormalizationMean = 127.5f;
@@ -49,10 +47,16 @@ int32_t rotate(int64_t handle, const void* src, void* dst, uint32_t angle, int32
 
 // Frame to the normalised 224 x 224 x 3 float model input (out: 602112 bytes),
 // with the ultra-wide centre crop, rotation and flip.
+//
+// orientedRgb, when given, is this frame already made into 224 x 224 RGB by
+// yuvtoRGB with the same rotation and flip: without an ultra-wide crop that is
+// exactly the picture the steps before normalisation would make, so only the
+// normalisation runs (same checks first, same log lines). With the crop it is
+// not read.
 int32_t yuvtoBuffer(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, int32_t width,
                     int32_t height, int32_t stride, int32_t planeHeight, int32_t rotation,
                     int32_t reserved0, bool flip, int32_t yuv_format, float* out,
-                    int32_t cameraType, float scale);
+                    int32_t cameraType, float scale, const uint8_t* orientedRgb = nullptr);
 
 // Frame to 8-bit RGB (out: dstWidth x dstHeight x 3; callers pass 224 x 224).
 int32_t yuvtoRGB(int64_t handle, const uint8_t* yPlane, const uint8_t* uvPlane, int32_t width,

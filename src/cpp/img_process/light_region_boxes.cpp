@@ -91,6 +91,146 @@ RectSpan pickBestSpan(const std::vector<float>& heights, const std::vector<int64
                     truncateHeight(heights[best])};
 }
 
+// What the span searches and box scans reuse from one row or label to the
+// next, so that labelling a mask allocates only when it meets a wider one.
+struct SpanScratch {
+    std::vector<int64_t> lo;
+    std::vector<int64_t> hi;
+    std::vector<size_t> stack;
+    std::vector<float> heights;
+    // First and last row of each label (getLightRegionBoxes).
+    std::vector<int32_t> firstRow;
+    std::vector<int32_t> lastRow;
+    // Which label values occur (getConnectivityArea).
+    std::vector<uint8_t> present;
+};
+
+SpanScratch& spanScratch() {
+    thread_local SpanScratch scratch;
+    return scratch;
+}
+
+RectSpan innerSpan(const std::vector<float>& heights, SpanScratch& scratch) {
+    const size_t n = heights.size();
+    if (n < 1) {
+        return RectSpan{0, 0, 0.0f, 0};
+    }
+    // lo[i] / hi[i]: nearest column on the left / right that is lower than
+    // column i (-1 / n when there is none), found with a stack of indices.
+    std::vector<int64_t>& lo = scratch.lo;
+    std::vector<int64_t>& hi = scratch.hi;
+    std::vector<size_t>& stack = scratch.stack;
+    lo.resize(n);
+    hi.resize(n);
+    stack.clear();
+    for (size_t i = 0; i < n; ++i) {
+        while (!stack.empty() && heights[stack.back()] >= heights[i]) {
+            stack.pop_back();
+        }
+        lo[i] = stack.empty() ? -1 : static_cast<int64_t>(stack.back());
+        stack.push_back(i);
+    }
+    stack.clear();
+    for (size_t i = n; i-- > 0;) {
+        while (!stack.empty() && heights[stack.back()] >= heights[i]) {
+            stack.pop_back();
+        }
+        hi[i] = stack.empty() ? static_cast<int64_t>(n) : static_cast<int64_t>(stack.back());
+        stack.push_back(i);
+    }
+    return pickBestSpan(heights, lo, hi);
+}
+
+RectSpan outerSpan(const std::vector<float>& heights, SpanScratch& scratch) {
+    const size_t n = heights.size();
+    if (n < 1) {
+        return RectSpan{0, 0, 0.0f, 0};
+    }
+    // lo[i] / hi[i]: nearest empty column (height 0 or less) on the left /
+    // right of column i, so the span is the whole run of filled columns.
+    std::vector<int64_t>& lo = scratch.lo;
+    std::vector<int64_t>& hi = scratch.hi;
+    lo.resize(n);
+    hi.resize(n);
+    int64_t lastEmpty = -1;
+    for (size_t i = 0; i < n; ++i) {
+        lo[i] = lastEmpty;
+        if (heights[i] <= 0.0f) {
+            lastEmpty = static_cast<int64_t>(i);
+        }
+    }
+    int64_t nextEmpty = static_cast<int64_t>(n);
+    for (size_t i = n; i-- > 0;) {
+        hi[i] = nextEmpty;
+        if (heights[i] <= 0.0f) {
+            nextEmpty = static_cast<int64_t>(i);
+        }
+    }
+    return pickBestSpan(heights, lo, hi);
+}
+
+// The boxes of `label`, whose pixels all lie in rows firstRow..lastRow
+// (firstRow > lastRow: it has none).
+//
+// Row by row, each column's height counts the label's pixels ending on that
+// row; the row's best inner and outer spans become the boxes when they score
+// at least as well as the best so far (">=": on equal scores the later row
+// wins). A row without the label scores 0, which changes a box only while no
+// row with the label has been seen; the first row with it scores more than 0
+// and replaces whatever such rows left. So only the rows that hold the label
+// are scored, and a label that is absent keeps what the last row leaves.
+void labelBoxesInRows(const qiraImage& labels, uint16_t label, int32_t firstRow, int32_t lastRow,
+                      SpanScratch& scratch, Box& inner, Box& outer) {
+    inner = Box{0, 0, 0, 0};
+    outer = Box{0, 0, 0, 0};
+    const int32_t width = labels.width;
+    std::vector<float>& heights = scratch.heights;
+    heights.assign(static_cast<size_t>(width), 0.0f);
+    float bestInnerScore = 0.0f;
+    float bestOuterScore = 0.0f;
+    // The box of a span found on row r: from its top row down to r, with x1
+    // one past its last column.
+    auto spanBox = [width](const RectSpan& span, int32_t row) {
+        const int64_t top = std::max<int64_t>(static_cast<int64_t>(row) - span.height + 1, 0);
+        const int64_t right = std::min<int64_t>(span.right, width);
+        return Box{clampToInt32(span.left), clampToInt32(top), clampToInt32(right), row};
+    };
+    if (firstRow > lastRow) {
+        firstRow = lastRow = labels.height - 1;
+    }
+    for (int32_t row = firstRow; row <= lastRow; ++row) {
+        const uint16_t* values = labelRow(labels, row);
+        bool present = false;
+        for (int32_t column = 0; column < width; ++column) {
+            const bool match = values[column] == label;
+            heights[column] = match ? heights[column] + 1.0f : 0.0f;
+            present = present || match;
+        }
+        if (!present && bestInnerScore > 0.0f && bestOuterScore > 0.0f) {
+            continue;
+        }
+        const RectSpan innerRowSpan = innerSpan(heights, scratch);
+        if (innerRowSpan.score >= bestInnerScore) {
+            bestInnerScore = innerRowSpan.score;
+            inner = spanBox(innerRowSpan, row);
+        }
+        const RectSpan outerRowSpan = outerSpan(heights, scratch);
+        if (outerRowSpan.score >= bestOuterScore) {
+            bestOuterScore = outerRowSpan.score;
+            outer = spanBox(outerRowSpan, row);
+        }
+    }
+    const int64_t height = labels.height;
+    outer.x0 = clampToInt32(std::max<int64_t>(
+        0, std::min<int64_t>(outer.x0, static_cast<int64_t>(inner.x0) - kOuterBoxMargin)));
+    outer.y0 = clampToInt32(std::max<int64_t>(
+        0, std::min<int64_t>(outer.y0, static_cast<int64_t>(inner.y0) - kOuterBoxMargin)));
+    outer.x1 = clampToInt32(std::min<int64_t>(
+        std::max<int64_t>(outer.x1, static_cast<int64_t>(inner.x1) + kOuterBoxMargin), width));
+    outer.y1 = clampToInt32(std::min<int64_t>(
+        std::max<int64_t>(outer.y1, static_cast<int64_t>(inner.y1) + kOuterBoxMargin), height));
+}
+
 }  // namespace
 
 void getConnectivityArea(const qiraImage& src, qiraImage& labels,
@@ -117,17 +257,23 @@ void getConnectivityArea(const qiraImage& src, qiraImage& labels,
         return;
     }
 
-    // Successful labelling leaves `labels` readable and of the mask's size.
-    std::vector<bool> present(kLabelValues, false);
+    // Successful labelling leaves `labels` readable and of the mask's size,
+    // with final labels, which number at most one per pixel.
+    const size_t pixels = static_cast<size_t>(labels.width) * static_cast<size_t>(labels.height);
+    std::vector<uint8_t>& present = spanScratch().present;
+    present.assign(std::min(pixels + 1, kLabelValues), 0);
     for (int32_t y = 0; y < labels.height; ++y) {
         const uint16_t* row = labelRow(labels, y);
         for (int32_t x = 0; x < labels.width; ++x) {
-            present[row[x]] = true;
+            if (row[x] >= present.size()) {
+                present.resize(kLabelValues, 0);
+            }
+            present[row[x]] = 1;
         }
     }
     std::vector<uint16_t> found;
-    for (size_t value = 0; value < kLabelValues; ++value) {
-        if (present[value]) {
+    for (size_t value = 0; value < present.size(); ++value) {
+        if (present[value] != 0) {
             found.push_back(static_cast<uint16_t>(value));
         }
     }
@@ -140,13 +286,34 @@ void getLightRegionBoxes(const qiraImage& labels, const std::vector<uint16_t>& l
         XEPO_LOGE("label image unreadable, no light-region boxes");
         return;
     }
+    // The rows of every label, found in one pass, so that each label's boxes
+    // look at its own rows only.
+    SpanScratch& scratch = spanScratch();
+    const size_t labelCount =
+        labelList.empty()
+            ? 0
+            : static_cast<size_t>(*std::max_element(labelList.begin(), labelList.end())) + 1;
+    scratch.firstRow.assign(labelCount, std::numeric_limits<int32_t>::max());
+    scratch.lastRow.assign(labelCount, -1);
+    // Label 0 (the background) gets no boxes, so a list of it alone needs no pass.
+    for (int32_t y = 0; y < labels.height && labelCount > 1; ++y) {
+        const uint16_t* row = labelRow(labels, y);
+        for (int32_t x = 0; x < labels.width; ++x) {
+            const uint16_t label = row[x];
+            if (label != 0 && label < labelCount) {
+                scratch.firstRow[label] = std::min(scratch.firstRow[label], y);
+                scratch.lastRow[label] = y;
+            }
+        }
+    }
     for (uint16_t label : labelList) {
         if (label == 0) {
             continue;
         }
         Box inner{};
         Box outer{};
-        getLabelBoxes(labels, label, inner, outer);
+        labelBoxesInRows(labels, label, scratch.firstRow[label], scratch.lastRow[label], scratch,
+                         inner, outer);
         innerBoxes.push_back(inner);
         outerBoxes.push_back(outer);
     }
@@ -159,98 +326,26 @@ void getLabelBoxes(const qiraImage& labels, uint16_t label, Box& inner, Box& out
         XEPO_LOGE("label image unreadable, empty boxes for label %u", static_cast<unsigned>(label));
         return;
     }
-    const int32_t width = labels.width;
-    std::vector<float> heights(static_cast<size_t>(width), 0.0f);
-    float bestInnerScore = 0.0f;
-    float bestOuterScore = 0.0f;
-    // The box of a span found on row r: from its top row down to r, with x1
-    // one past its last column.
-    auto spanBox = [width](const RectSpan& span, int32_t row) {
-        const int64_t top = std::max<int64_t>(static_cast<int64_t>(row) - span.height + 1, 0);
-        const int64_t right = std::min<int64_t>(span.right, width);
-        return Box{clampToInt32(span.left), clampToInt32(top), clampToInt32(right), row};
-    };
-    for (int32_t row = 0; row < labels.height; ++row) {
-        const uint16_t* values = labelRow(labels, row);
-        for (int32_t column = 0; column < width; ++column) {
-            heights[column] = values[column] == label ? heights[column] + 1.0f : 0.0f;
-        }
-        // ">=": on equal scores the later row wins.
-        const RectSpan innerSpan = maxInnerRect(heights);
-        if (innerSpan.score >= bestInnerScore) {
-            bestInnerScore = innerSpan.score;
-            inner = spanBox(innerSpan, row);
-        }
-        const RectSpan outerSpan = maxOuterRect(heights);
-        if (outerSpan.score >= bestOuterScore) {
-            bestOuterScore = outerSpan.score;
-            outer = spanBox(outerSpan, row);
+    int32_t firstRow = std::numeric_limits<int32_t>::max();
+    int32_t lastRow = -1;
+    for (int32_t y = 0; y < labels.height; ++y) {
+        const uint16_t* row = labelRow(labels, y);
+        if (std::find(row, row + labels.width, label) != row + labels.width) {
+            firstRow = std::min(firstRow, y);
+            lastRow = y;
         }
     }
-    const int64_t height = labels.height;
-    outer.x0 = clampToInt32(std::max<int64_t>(
-        0, std::min<int64_t>(outer.x0, static_cast<int64_t>(inner.x0) - kOuterBoxMargin)));
-    outer.y0 = clampToInt32(std::max<int64_t>(
-        0, std::min<int64_t>(outer.y0, static_cast<int64_t>(inner.y0) - kOuterBoxMargin)));
-    outer.x1 = clampToInt32(std::min<int64_t>(
-        std::max<int64_t>(outer.x1, static_cast<int64_t>(inner.x1) + kOuterBoxMargin), width));
-    outer.y1 = clampToInt32(std::min<int64_t>(
-        std::max<int64_t>(outer.y1, static_cast<int64_t>(inner.y1) + kOuterBoxMargin), height));
+    labelBoxesInRows(labels, label, firstRow, lastRow, spanScratch(), inner, outer);
 }
 
 RectSpan maxInnerRect(const std::vector<float>& heights) {
-    const size_t n = heights.size();
-    if (n < 1) {
-        return RectSpan{0, 0, 0.0f, 0};
-    }
-    // lo[i] / hi[i]: nearest column on the left / right that is lower than
-    // column i (-1 / n when there is none), found with a stack of indices.
-    std::vector<int64_t> lo(n);
-    std::vector<int64_t> hi(n);
-    std::vector<size_t> stack;
-    stack.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        while (!stack.empty() && heights[stack.back()] >= heights[i]) {
-            stack.pop_back();
-        }
-        lo[i] = stack.empty() ? -1 : static_cast<int64_t>(stack.back());
-        stack.push_back(i);
-    }
-    stack.clear();
-    for (size_t i = n; i-- > 0;) {
-        while (!stack.empty() && heights[stack.back()] >= heights[i]) {
-            stack.pop_back();
-        }
-        hi[i] = stack.empty() ? static_cast<int64_t>(n) : static_cast<int64_t>(stack.back());
-        stack.push_back(i);
-    }
-    return pickBestSpan(heights, lo, hi);
+    SpanScratch scratch;
+    return innerSpan(heights, scratch);
 }
 
 RectSpan maxOuterRect(const std::vector<float>& heights) {
-    const size_t n = heights.size();
-    if (n < 1) {
-        return RectSpan{0, 0, 0.0f, 0};
-    }
-    // lo[i] / hi[i]: nearest empty column (height 0 or less) on the left /
-    // right of column i, so the span is the whole run of filled columns.
-    std::vector<int64_t> lo(n);
-    std::vector<int64_t> hi(n);
-    int64_t lastEmpty = -1;
-    for (size_t i = 0; i < n; ++i) {
-        lo[i] = lastEmpty;
-        if (heights[i] <= 0.0f) {
-            lastEmpty = static_cast<int64_t>(i);
-        }
-    }
-    int64_t nextEmpty = static_cast<int64_t>(n);
-    for (size_t i = n; i-- > 0;) {
-        hi[i] = nextEmpty;
-        if (heights[i] <= 0.0f) {
-            nextEmpty = static_cast<int64_t>(i);
-        }
-    }
-    return pickBestSpan(heights, lo, hi);
+    SpanScratch scratch;
+    return outerSpan(heights, scratch);
 }
 
 Box rotateBoxBack(Box box, int32_t rotation, int32_t W, int32_t H) {

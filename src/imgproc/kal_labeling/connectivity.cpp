@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <new>
 
-#include "xepo_log.h"
+#include "imgproc/kal_labeling/labeling_log.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ uint16_t* labelRow(const qiraImage& image, int32_t y) {
 }
 
 // Logs the library's status line for a failure and yields the status.
-#define KAL_FAIL(status) (XEPO_LOG_LABELING_STATUS(status), (status))
+#define KAL_FAIL(status) (KAL_LOG_STATUS(status), (status))
 
 void freeStripTables(ConnectivityContext* context) {
     delete[] context->stripRowCounts;
@@ -95,6 +95,37 @@ bool allocateStripTables(ConnectivityContext* context, int32_t strips) {
         return false;
     }
     context->stripCount = strips;
+    return true;
+}
+
+void freeLabelTables(ConnectivityContext* context) {
+    delete[] context->labelMap;
+    delete[] context->areas;
+    delete[] context->boxes;
+    context->labelMap = nullptr;
+    context->areas = nullptr;
+    context->boxes = nullptr;
+    context->tableSize = 0;
+}
+
+// Label tables for an image of `pixels` pixels: every provisional label is
+// some pixel's, and label 0 is the background. The first pass writes each
+// entry before anything reads it, so the tables are not cleared.
+bool ensureLabelTables(ConnectivityContext* context, int64_t pixels) {
+    const uint32_t needed =
+        static_cast<uint32_t>(std::min<int64_t>(pixels + 1, kQiraLabelTableSize));
+    if (context->tableSize >= needed) {
+        return true;
+    }
+    freeLabelTables(context);
+    context->labelMap = new (std::nothrow) uint16_t[needed];
+    context->areas = new (std::nothrow) uint32_t[needed];
+    context->boxes = new (std::nothrow) int32_t[kBoxValues * static_cast<size_t>(needed)];
+    if (context->labelMap == nullptr || context->areas == nullptr || context->boxes == nullptr) {
+        freeLabelTables(context);
+        return false;
+    }
+    context->tableSize = needed;
     return true;
 }
 
@@ -227,15 +258,7 @@ void resolveLabels(ConnectivityContext* context, uint32_t labelEnd) {
 ConnectivityContext* qiraConnectivityInit() {
     ConnectivityContext* context = new (std::nothrow) ConnectivityContext{};
     if (context == nullptr) {
-        XEPO_LOG_LABELING_STATUS(kQiraOutOfMemory);
-        return nullptr;
-    }
-    context->labelMap = new (std::nothrow) uint16_t[kQiraLabelTableSize]();
-    context->areas = new (std::nothrow) uint32_t[kQiraLabelTableSize]();
-    context->boxes = new (std::nothrow) int32_t[kBoxValues * kQiraLabelTableSize]();
-    if (context->labelMap == nullptr || context->areas == nullptr || context->boxes == nullptr) {
-        qiraConnectivityRelease(context);
-        XEPO_LOG_LABELING_STATUS(kQiraOutOfMemory);
+        KAL_LOG_STATUS(kQiraOutOfMemory);
         return nullptr;
     }
     return context;
@@ -266,6 +289,9 @@ int32_t qiraConnectivityFindLabelAndRect(const qiraImage* src, qiraImage* dst, i
         return KAL_FAIL(kQiraInvalidArgument);
     }
 
+    if (!ensureLabelTables(context, static_cast<int64_t>(src->width) * src->height)) {
+        return KAL_FAIL(kQiraOutOfMemory);
+    }
     context->width = src->width;
     context->height = src->height;
     if (!allocateStripTables(context, kSingleStrip)) {
@@ -353,9 +379,7 @@ int32_t qiraConnectivityRelease(ConnectivityContext* context) {
         return KAL_FAIL(kQiraInvalidArgument);
     }
     freeStripTables(context);
-    delete[] context->labelMap;
-    delete[] context->areas;
-    delete[] context->boxes;
+    freeLabelTables(context);
     delete context;
     return kQiraOk;
 }

@@ -23,7 +23,9 @@
 
 #include "imgproc/kal_labeling/qira_image.h"
 
-// Size of each label table: one entry per possible 16-bit label.
+// Largest size of each label table: one entry per possible 16-bit label. An
+// image never needs more entries than its pixel count plus the background, so
+// the tables are sized by that when an image is labelled.
 constexpr uint32_t kQiraLabelTableSize = 65536;
 // Largest width or height that the labelling accepts.
 constexpr int32_t kQiraMaxImageSide = 32760;
@@ -32,6 +34,9 @@ constexpr int32_t kQiraMaxImageSide = 32760;
 struct qiraThreadPool;
 
 struct ConnectivityContext {
+    // Entries of each label table below: none before the first labelling, then
+    // enough for the largest image labelled with this context.
+    uint32_t tableSize;
     // Provisional label to parent during the first pass, then provisional
     // label to final label.
     uint16_t* labelMap;
@@ -52,7 +57,8 @@ struct ConnectivityContext {
     uint16_t* stripLabelEnd;  // one past the last provisional label used
 };
 
-// A new context with its label tables, or null when an allocation fails.
+// A new context, or null when it cannot be allocated. Its label tables are
+// allocated by the first labelling, for that image's size.
 ConnectivityContext* qiraConnectivityInit();
 
 // Labels `src` (format 9) into `dst` (format 24, same size). `connectivity` is 4 or 8 (low
@@ -61,7 +67,7 @@ ConnectivityContext* qiraConnectivityInit();
 // Status 3 for missing or malformed images (a 16-bit plane and its stride must be 2-byte
 // aligned), sizes outside 1..32760, rows shorter than the width, unequal sizes or no context;
 // 4 for another connectivity, mode or format, and for an image that needs more than 65534
-// provisional labels; 5 when the strip tables cannot be allocated.
+// provisional labels; 5 when the label or strip tables cannot be allocated.
 int32_t qiraConnectivityFindLabelAndRect(const qiraImage* src, qiraImage* dst, int32_t connectivity,
                                          int32_t mode, ConnectivityContext* context,
                                          qiraThreadPool* pool);

@@ -4,7 +4,7 @@
 #include <limits>
 #include <new>
 
-#include "xepo_log.h"
+#include "imgproc/kal_labeling/labeling_log.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ qiraImage qiraImageCreate(int32_t width, int32_t height, uint32_t format) {
 
 int32_t qiraImageRelease(qiraImage* image) {
     if (image == nullptr || image->data[0] == nullptr) {
-        XEPO_LOG_LABELING_STATUS(kQiraInvalidArgument);
+        KAL_LOG_STATUS(kQiraInvalidArgument);
         return kQiraInvalidArgument;
     }
     delete[] static_cast<uint8_t*>(image->data[0]);

@@ -1,0 +1,277 @@
+// The unstable-scene handler on the engine created over the scripted runtime:
+// which model path a frame takes, the albedo score and its raises, the light
+// map, the held map, the fallback decision and the blends with the last score
+// and with remembered scenes. Each row changes the base frame in one respect.
+#include "xepo/unstable_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <tuple>
+#include <vector>
+
+#include "scripted_engine.h"
+
+namespace {
+
+using scripted::entrance;
+using scripted::lightCells;
+using xepo::AeEngine;
+
+// The kept map's bytes, told apart from a fresh light map (0 and 255).
+constexpr uint8_t kKeptMap = 7;
+// Light maps of exactly 150 and 149 cells (of 3072) after the turn and resize.
+const std::vector<float> k150Cells = lightCells(10, 10, 21, 22);
+const std::vector<float> k149Cells = lightCells(10, 10, 15, 35);
+
+// A remembered scene: its score, its histogram all in one bin (the frame's is
+// all in bin 0), and the device's angles when it was recorded.
+struct Remembered {
+    float score;
+    int bin = 0;
+    std::array<float, 3> angle{};
+};
+
+// The engine before the frame, and the frame.
+struct Given {
+    // Engine: last frame score and last output, last entrance confidence, model
+    // runs so far, map state, stability, reference lux, remembered scenes.
+    float lastScore = 30, lastOutput = 30, lastConfidence = 0.9f;
+    int32_t runs = 10, mapState = 0, isStable = -3, lastIsStable = 0;
+    float refLux = 300;
+    std::vector<Remembered> history;
+    // Models: entrance answer, albedo fraction, light map, light run status.
+    std::vector<float> en = entrance(0.9f);
+    float albedo = 0.3f;
+    std::vector<float> light = lightCells(0, 0, -1, -1);
+    int32_t lightStatus = 0;
+    // Frame: lux, hold flag, segmentation, rest code, gyro distance,
+    // histogram similarity and thumbnail correlation.
+    float lux = 300;
+    int32_t hold = 0;
+    bool seg = true;
+    int32_t rest = 1;
+    float g = 0.05f, similarity = 0.5f, ncc = 0;
+};
+
+struct Outcome {
+    float score;
+    float useAverage;
+    int32_t ls, albedoRuns, lightRuns, mapState;
+    bool mapKept = false;  // segMap holds the kept map
+};
+
+Outcome runFrame(const Given& s) {
+    static const Nv21Frame frame = nv21Flat(320, 240, 120, 120, 120);
+    scripted::ScriptedEngine se;
+    AeEngine& e = se.state();
+    se.entrance().outputs = {s.en};
+    se.albedo().outputs = {{s.albedo}};
+    se.lightSeg().outputs = {s.light};
+    se.lightSeg().runStatus = {s.lightStatus};
+    std::tie(e.lastAeThisScore, e.lastAeScore, e.lastEnResult[1], e.modelRunCount,
+             e.lastIsSegResult, e.isStable, e.lastIsStable, e.refAecLux) =
+        std::make_tuple(s.lastScore, s.lastOutput, s.lastConfidence, s.runs, s.mapState, s.isStable,
+                        s.lastIsStable, s.refLux);
+    std::memset(e.lastSegMap.get(), kKeptMap, xepo::kSegMapBytes);
+    e.curHist[0] = 50176;
+    for (const Remembered& r : s.history) {  // oldest first
+        xepo::HistoryEntry entry;
+        entry.hist = std::make_unique<int32_t[]>(xepo::kHistBins);
+        entry.hist[r.bin] = 50176;
+        entry.score = r.score;
+        std::copy(r.angle.begin(), r.angle.end(), entry.imuAngle);
+        e.historyHist.push_back(std::move(entry));
+    }
+    float score = 25.0f, thisResult = 1.2f, useAverage = 0.0f;
+    int32_t ls = 0;
+    const float angle[3] = {0, 0, 0};
+    xepo::handleUnstableScene(&e, &score, &thisResult, &useAverage, &ls, s.hold, s.seg, s.rest,
+                              false, frame.y.data(), frame.vu.data(), frame.width, frame.height,
+                              frame.width, frame.height, 17, 0, false, 0, 0, s.lux, s.g,
+                              s.similarity, s.ncc, 1.0f, angle);
+    const bool mapKept = std::all_of(e.segMap.get(), e.segMap.get() + xepo::kSegMapBytes,
+                                     [](uint8_t v) { return v == kKeptMap; });
+    EXPECT_EQ(thisResult, s.en[1]) << "this_result is this frame's confidence";
+    EXPECT_EQ(std::vector<float>(e.lastEnResult.get(), e.lastEnResult.get() + 4), s.en);
+    return {score,  useAverage, ls, se.albedo().runs, se.lightSeg().runs, e.lastIsSegResult,
+            mapKept};
+}
+
+struct Row {
+    const char* name;
+    std::function<void(Given&)> change;
+    Outcome expected;
+};
+
+void check(const std::vector<Row>& rows) {
+    for (const Row& row : rows) {
+        Given s;
+        row.change(s);
+        const Outcome o = runFrame(s);
+        const Outcome& x = row.expected;
+        EXPECT_FLOAT_EQ(o.score, x.score) << row.name;
+        EXPECT_EQ(
+            std::make_tuple(o.useAverage, o.ls, o.albedoRuns, o.lightRuns, o.mapState, o.mapKept),
+            std::make_tuple(x.useAverage, x.ls, x.albedoRuns, x.lightRuns, x.mapState, x.mapKept))
+            << row.name;
+    }
+}
+
+// Outcomes that recur: the albedo model's 28 (0.3 at lux 300), the fallback's
+// neutral answer (with the average) and its kept last score.
+constexpr Outcome kAlbedo28{28, 0, 0, 1, 0, 0, false};
+constexpr Outcome kNeutral{18, 1, 0, 0, 0, 0, false};
+constexpr Outcome kKeptLast{30, 0, 0, 0, 0, 0, false};
+
+// The device rests (no blends). The albedo model runs on a confidence of 0.73
+// (0.71 up to the fifth model run since creation) or a high-key confidence of
+// 0.8, from lux 150 on, without the hold flag or a kept map. Its score is
+// raised by 4 for high key and for a light scene while it lies in 25..44, and
+// an unsure score below neutral is lifted to neutral.
+TEST(UnstableScene, AlbedoPath) {
+    check({
+        {"confident", [](Given&) {}, kAlbedo28},
+        {"confidence 0.73", [](Given& s) { s.en = entrance(0.73f); }, kAlbedo28},
+        {"confidence 0.72", [](Given& s) { s.en = entrance(0.72f); }, kNeutral},
+        {"0.72 on the fifth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 4; }, kAlbedo28},
+        {"0.72 on the sixth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 5; }, kNeutral},
+        {"0.70 on the first run", [](Given& s) { s.en = entrance(0.7f), s.runs = 0; }, kNeutral},
+        {"high key alone", [](Given& s) { s.en = entrance(0.1f, 0.8f); }, {32, 0, 0, 1, 0, 0}},
+        {"high key 0.79", [](Given& s) { s.en = entrance(0.1f, 0.79f); }, kNeutral},
+        // The fallback would keep 30 here; at lux 150 the mapping gives neutral.
+        {"lux 150",
+         [](Given& s) { s.lux = 150, s.g = 0.01f, s.similarity = 0.85f; },
+         {18, 1, 0, 1, 0, 0}},
+        {"lux 149.9", [](Given& s) { s.lux = 149.9f, s.g = 0.01f, s.similarity = 0.85f; },
+         kKeptLast},
+        {"hold flag", [](Given& s) { s.hold = 1; }, kNeutral},
+        {"high key at 44",
+         [](Given& s) { s.en = entrance(0.9f, 0.8f), s.albedo = 0.5f; },
+         {48, 0, 0, 1, 0, 0}},
+        {"light scene at 44",
+         [](Given& s) { s.en = entrance(0.9f, 0, 0.3f), s.albedo = 0.5f; },
+         {48, 0, 0, 1, 0, 0}},
+        {"both at 44",
+         [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.5f; },
+         {48, 0, 0, 1, 0, 0}},
+        {"both at 25",
+         [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.27f; },
+         {33, 0, 0, 1, 0, 0}},
+        {"unsure and dark",
+         [](Given& s) { s.en = entrance(0.1f, 0.8f), s.albedo = 0.13f; },
+         {18, 0, 0, 1, 0, 0}},
+        {"sure and dark", [](Given& s) { s.albedo = 0.13f; }, {13, 0, 0, 1, 0, 0}},
+    });
+}
+
+// Without the albedo model: a light scene (0.3) with segmentation on runs the
+// light model, whose map counts from 150 light cells (any count with the hold
+// flag). A map kept from before (states 1 down to -14) stays in force.
+TEST(UnstableScene, LightMapAndHeldMap) {
+    constexpr Outcome kAccepted{18, 0, 1, 0, 1, 1, false};
+    constexpr Outcome kRefused{18, 1, 0, 0, 1, 0, false};
+    const auto lightScene = [](Given& s) { s.en = entrance(0.5f, 0, 0.3f), s.light = k150Cells; };
+    check({
+        {"150 cells", lightScene, kAccepted},
+        {"149 cells", [&](Given& s) { lightScene(s), s.light = k149Cells; }, kRefused},
+        {"149 cells held", [&](Given& s) { lightScene(s), s.light = k149Cells, s.hold = 1; },
+         kAccepted},
+        {"light run failed", [&](Given& s) { lightScene(s), s.lightStatus = -4; }, kRefused},
+        {"light scene 0.29", [&](Given& s) { lightScene(s), s.en[3] = 0.29f; }, kNeutral},
+        {"segmentation off", [&](Given& s) { lightScene(s), s.seg = false; }, kNeutral},
+        {"held map at -14",
+         [](Given& s) { s.en = entrance(0.5f), s.mapState = -14; },
+         {18, 0, 1, 0, 0, -14, true}},
+        {"map let go at -15",
+         [](Given& s) { s.en = entrance(0.5f), s.mapState = -15; },
+         {18, 1, 0, 0, 0, -15, false}},
+        {"kept map blocks the albedo model",
+         [](Given& s) { s.mapState = 1; },
+         {18, 0, 1, 0, 0, 1, true}},
+    });
+}
+
+// Neither model answers: the last frame score (30) is kept when the scene
+// evidently has not changed, else the answer is neutral with the average.
+// Still means a gyro distance under 0.015; the mid band is lux 210..400
+// (exclusive); similarities and correlations are compared in double precision.
+TEST(UnstableScene, Fallback) {
+    const auto unsure = [](Given& s) { s.en = entrance(0.5f); };
+    const auto resting = [](Given& s) {
+        s.en = entrance(0.5f), s.lastConfidence = 0.72f, s.g = 0.01f, s.ncc = 0.93f;
+        s.similarity = 0.91f, s.refLux = 276;
+    };
+    check({
+        {"still, similar, last entrance sure",
+         [&](Given& s) { unsure(s), s.g = 0.01f, s.similarity = 0.8f; }, kKeptLast},
+        {"still, similar, last entrance unsure",
+         [&](Given& s) { unsure(s), s.g = 0.01f, s.similarity = 0.8f, s.lastConfidence = 0.72f; },
+         kNeutral},
+        // This frame's entrance answer is sure, but the rule asks the last one.
+        {"sure now but held, last unsure",
+         [](Given& s) { s.hold = 1, s.g = 0.01f, s.similarity = 0.8f, s.lastConfidence = 0.5f; },
+         kNeutral},
+        {"similar 0.96 near the reference",
+         [&](Given& s) { unsure(s), s.similarity = 0.96f, s.refLux = 296; }, kKeptLast},
+        {"similar 0.95f", [&](Given& s) { unsure(s), s.similarity = 0.95f; }, kNeutral},
+        {"similar, reference 5 away",
+         [&](Given& s) { unsure(s), s.similarity = 0.96f, s.refLux = 295; }, kNeutral},
+        {"similar at lux 210",
+         [&](Given& s) { unsure(s), s.similarity = 0.96f, s.lux = s.refLux = 210; }, kNeutral},
+        {"still, correlated 0.89, reference 9 away",
+         [&](Given& s) { unsure(s), s.g = 0.01f, s.ncc = 0.89f, s.refLux = 291; }, kKeptLast},
+        {"still, correlated 0.88f", [&](Given& s) { unsure(s), s.g = 0.01f, s.ncc = 0.88f; },
+         kNeutral},
+        {"resting, correlated, similar, reference 24 away", resting, kKeptLast},
+        {"as before, not resting", [&](Given& s) { resting(s), s.rest = 0; }, kNeutral},
+        {"as before, reference 25 away", [&](Given& s) { resting(s), s.refLux = 275; }, kNeutral},
+    });
+}
+
+// A moving device blends the albedo score (28) with the last frame score and
+// then with the newest remembered scene of the same picture; how much depends
+// on how far the device turned since (0.7 within 0.015, 0.5 within 0.02, else
+// 0.2, times the similarity).
+TEST(UnstableScene, Blends) {
+    const auto moving = [](Given& s) { s.rest = 0, s.lastScore = 18, s.lastOutput = 25; };
+    const auto blended = [](float score) { return Outcome{score, 0, 0, 1, 0, 0, false}; };
+    check({
+        {"nothing to blend with", moving, blended(28)},
+        {"close bright scores meet halfway, by similarity", [](Given& s) { s.rest = 0; },
+         blended(28.5f)},
+        {"on stable count 4 a tiny similarity weighs fully",
+         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.01f; }, blended(29)},
+        {"on stable count 4 a similarity of 0.02 weighs by itself",
+         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.02f; }, blended(28.02f)},
+        {"remembered scene where the device is", [&](Given& s) { moving(s), s.history = {{20}}; },
+         blended(26.4f)},
+        {"an older match behind a newer other picture",
+         [&](Given& s) {
+             moving(s), s.history = {{20}, {40, 5}};
+         },
+         blended(26.4f)},
+        {"the newest match wins",
+         [&](Given& s) {
+             moving(s), s.history = {{20}, {24}};
+         },
+         blended(27.2f)},
+        {"turned by 0.01 about two axes",
+         [&](Given& s) {
+             moving(s), s.history = {{20, 0, {0.006f, 0.008f, 0}}};
+         },
+         blended(22.4f)},
+        {"turned by 0.0175 about three axes",
+         [&](Given& s) {
+             moving(s), s.history = {{20, 0, {0.008f, 0.01f, 0.012f}}};
+         },
+         blended(24)},
+        {"resting device", [&](Given& s) { moving(s), s.rest = 1, s.history = {{20}}; },
+         blended(28)},
+    });
+}
+
+}  // namespace

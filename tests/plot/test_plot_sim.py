@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""Checks tools/plot_sim.py on synthetic simulation files.
+
+    /usr/bin/python3 tests/plot/test_plot_sim.py [-v]
+
+Exits with 77 (skipped) when matplotlib or numpy is missing.
+"""
+
+import importlib.util
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                      "plot_sim.py")
+SKIP_CODE = 77
+# The canvas the script promises: 14 x 12 inches at 100 dots per inch.
+EXPECTED_SIZE = (1400, 1200)
+DROP = object()
+POLICIES = ["engine", "grey", "mean-highlight"]
+ROUTES = ["unstable_albedo", "keep", "stable", "history_hit"]
+
+
+def record(run, frame, **changes):
+    """One frame: runs cycle through the policies and starts -2..2; the exposure
+    halves its distance to a per-run end point; engine frames carry routes."""
+    policy = POLICIES[run % 3]
+    start = float(run // 3 % 5 - 2)
+    end = 0.1 * (run % 7) - 0.3
+    ev = end + (start - end) * 0.5 ** frame
+    fields = {"run": run, "photo": f"photo{run // 15}.jpg", "policy": policy, "start_ev": start,
+              "frame": frame, "ev": ev, "aec_lux": 300 + 23.45 * ev, "measured": 0.18,
+              "score": 18.0 + (run % 5) - (frame % 3 if policy == "engine" else 0),
+              "confidence": 0.9 if policy == "engine" else None,
+              "route": ROUTES[(frame // 7 + run) % len(ROUTES)] if policy == "engine" else None,
+              "light_cells": 4 if policy == "engine" else None, "capture": False, "hold": False}
+    fields.update(changes)
+    return json.dumps({key: value for key, value in fields.items() if value is not DROP})
+
+
+def load_script():
+    source = importlib.util.spec_from_file_location("plot_sim", SCRIPT)
+    module = importlib.util.module_from_spec(source)
+    source.loader.exec_module(module)
+    return module
+
+
+class PlotSimTest(unittest.TestCase):
+    def plot(self, lines, *options, name="frames.jsonl"):
+        """Runs the script in a fresh directory on the lines (None: no file);
+        returns the finished process and the PNG's bytes (None when not written)."""
+        with tempfile.TemporaryDirectory(prefix="plot-sim-test-") as work:
+            frames, out = os.path.join(work, name), os.path.join(work, "plot.png")
+            if lines is not None:
+                with open(frames, "w", encoding="utf-8") as stream:
+                    stream.write("".join(line + "\n" for line in lines))
+            done = subprocess.run([sys.executable, SCRIPT, frames, "--out", out, *options],
+                                  capture_output=True, text=True, check=False)
+            if not os.path.exists(out):
+                return done, None
+            with open(out, "rb") as stream:
+                return done, stream.read()
+
+    def test_same_bytes_every_run_at_the_promised_size_without_a_timestamp(self):
+        # 30 runs of 40 frames, shuffled by run, a blank line, an unknown route
+        # and a null score among them.
+        lines = [record(run, frame) for frame in range(40) for run in range(30)]
+        lines += ["", record(30, 0, policy="grey", score=None),
+                  record(31, 0, route="some_future_route")]
+        outputs = []
+        for _ in range(2):
+            done, png = self.plot(lines, "--title", "synthetic simulation")
+            self.assertEqual(done.returncode, 0, done.stderr)
+            outputs.append(png)
+        self.assertEqual(outputs[0], outputs[1], "two runs wrote different bytes")
+        self.assertEqual(outputs[0][:16], b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR")
+        self.assertEqual(struct.unpack(">II", outputs[0][16:24]), EXPECTED_SIZE)
+        for text in (b"tIME", b"Date", b"Software"):
+            self.assertNotIn(text, outputs[0])
+
+    def test_bad_input_fails_naming_the_line_and_writes_no_png(self):
+        good = record(0, 0)
+        cases = [
+            ([good, '{"run": 1, "frame": '], "bad.jsonl:2: not valid JSON"),
+            ([good, "[1, 2]"], "bad.jsonl:2: expected a JSON object"),
+            ([good, record(1, 0, ev=DROP)], "bad.jsonl:2: missing key(s) ev"),
+            ([record(1, 0, ev="dark")], "bad.jsonl:1: \"ev\" must be a number"),
+            ([record(1, 0, ev=None)], "bad.jsonl:1: \"ev\" must be a number"),
+            ([record(1, 0.5)], "bad.jsonl:1: \"frame\" must be an integer"),
+            ([record(1, 0, policy="")], "bad.jsonl:1: \"policy\""),
+            ([record(1, 0, route=3)], "bad.jsonl:1: \"route\""),
+            ([good, record(0, 1, policy="grey")], "bad.jsonl:2: run 0 changes"),
+            ([], "no frame records"),
+            (None, "bad.jsonl: cannot read"),
+        ]
+        for lines, expected in cases:
+            with self.subTest(expected):
+                done, png = self.plot(lines, name="bad.jsonl")
+                self.assertEqual(done.returncode, 1)
+                self.assertIn(expected, done.stderr)
+                self.assertIsNone(png, "a PNG was written for bad input")
+
+    def test_missing_out_is_a_usage_error(self):
+        done = subprocess.run([sys.executable, SCRIPT, "frames.jsonl"], capture_output=True,
+                              text=True, check=False)
+        self.assertEqual(done.returncode, 2)
+
+    def test_error_distribution_takes_the_last_frame_of_each_run(self):
+        plot_sim = load_script()
+        lines = [json.loads(record(run, frame)) for run in range(6) for frame in (2, 0, 1)]
+        runs = {}
+        for number, line in enumerate(lines):
+            frame = plot_sim.parse_frame(line, f"x:{number}")
+            runs.setdefault(frame["run"], {"policy": frame["policy"], "photo": frame["photo"],
+                                           "start_ev": frame["start_ev"], "frames": []})
+            runs[frame["run"]]["frames"].append(frame)
+        for run in runs.values():
+            run["frames"].sort(key=lambda f: f["frame"])
+        expected = sorted(abs(0.1 * (run % 7) - 0.3 + (float(run // 3 % 5 - 2) - 0.1 * (run % 7)
+                                                        + 0.3) * 0.25)
+                          for run in (1, 4))
+        self.assertEqual(plot_sim.policies_in_order(runs), POLICIES)
+        for got, want in zip(plot_sim.final_errors(runs, "grey"), expected):
+            self.assertAlmostEqual(got, want)
+        self.assertEqual(plot_sim.median([3.0, 1.0, 2.0, 10.0]), 2.5)
+        self.assertEqual(plot_sim.median([3.0, 1.0, 2.0]), 2.0)
+
+
+if __name__ == "__main__":
+    try:
+        import matplotlib  # noqa: F401
+        import numpy  # noqa: F401
+    except ImportError as error:
+        print(f"SKIP: {error.name} is not installed for {sys.executable}")
+        sys.exit(SKIP_CODE)
+    unittest.main()

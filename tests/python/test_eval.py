@@ -1,0 +1,96 @@
+"""The Dask evaluation: a 2-worker cluster gives the bytes `xepo sim` gives run by
+run, a killed worker loses nothing, two model sets land side by side, and bad
+options are refused."""
+
+import os
+import shutil
+import subprocess
+import threading
+import time
+
+import pytest
+
+from conftest import SOURCE
+from xepo import eval as xepo_eval
+
+PHOTOS = [os.path.join(SOURCE, "samples", name) for name in ("rocket.jpg", "coffee.jpg")]
+STUDY = ["--start-ev", "-1,1", "--frames", "12", "--size", "160x120"]
+STUDY_FILES = ["frames.jsonl", "frames.csv", "runs.csv", "summary.json"]
+
+
+def sim_files(tool, out, photos=PHOTOS):
+    """What `xepo sim` writes for the study."""
+    subprocess.run([tool, "sim", *photos, *STUDY, "--out", str(out)], check=True,
+                   capture_output=True)
+    return {name: (out / name).read_bytes() for name in STUDY_FILES}
+
+
+def study_files(folder):
+    return {name: (folder / name).read_bytes() for name in STUDY_FILES}
+
+
+def test_two_workers_give_the_bytes_of_the_runs_one_after_another(tmp_path, tool):
+    out = tmp_path / "eval"
+    assert xepo_eval.main([*PHOTOS, *STUDY, "--workers", "2", "--out", str(out)]) == 0
+    assert study_files(out / "models-still") == sim_files(tool, tmp_path / "sim")
+    report = (out / "report.md").read_text()
+    assert "| engine (models) | 4 |" in report and "| grey | 4 |" in report
+    assert (out / "report-errors.png").stat().st_size > 0
+    # A rerun may replace its own files, never someone else's.
+    assert xepo_eval.main([*PHOTOS, *STUDY, "--workers", "1", "--out", str(out)]) == 0
+    (out / "mine.txt").write_text("keep")
+    assert xepo_eval.main([*PHOTOS, *STUDY, "--out", str(out)]) == 2
+    assert (out / "mine.txt").read_text() == "keep"
+
+
+def test_a_killed_worker_loses_no_result(tmp_path, tool):
+    from distributed import LocalCluster
+    out = tmp_path / "eval"
+    photos = PHOTOS + [os.path.join(SOURCE, "samples", "astronaut.jpg")]
+    args = [*photos, *STUDY, "--policy", "engine,grey", "--out", str(out)]
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster:
+        status = []
+        study = threading.Thread(target=lambda: status.append(
+            xepo_eval.main([*args, "--scheduler", cluster.scheduler_address])))
+        study.start()
+        marks = out / xepo_eval.ATTEMPTS
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and not (marks.is_dir() and os.listdir(marks)):
+            time.sleep(0.01)
+        busy = int(sorted(os.listdir(marks))[0].split(".")[1])
+        os.kill(busy, 9)
+        study.join(timeout=300)
+    assert status == [0]
+    retried = xepo_eval.count_retries(str(out))
+    assert retried >= 1
+    assert "%d task(s) ran more than once" % retried in (out / "report.md").read_text()
+    subprocess.run([tool, "sim", *photos, *STUDY, "--policy", "engine,grey", "--out",
+                    str(tmp_path / "sim")], check=True, capture_output=True)
+    assert study_files(out / "models-still") == study_files(tmp_path / "sim")
+
+
+def test_two_model_sets_are_compared_side_by_side(tmp_path):
+    import xepo
+    copy = tmp_path / "models"
+    shutil.copytree(xepo.DEFAULT_MODELS, copy)
+    out = tmp_path / "eval"
+    assert xepo_eval.main([PHOTOS[0], *STUDY, "--policy", "engine,grey", "--models",
+                           xepo.DEFAULT_MODELS, "--models", str(copy), "--workers", "2",
+                           "--out", str(out)]) == 0
+    report = (out / "report.md").read_text()
+    assert "| engine (models) |" in report and "| engine (models-2) |" in report
+    # The same models must give the same study whatever its label.
+    assert study_files(out / "models-still") == study_files(out / "models-2-still")
+
+
+@pytest.mark.parametrize("extra", [["--policy", "best"], ["--start-ev", "1,x"],
+                                   ["--motion", "spin"], ["--workers", "0"],
+                                   ["--models", "/no/such/models"]])
+def test_bad_options_are_usage_errors(tmp_path, extra):
+    assert xepo_eval.main([PHOTOS[0], *extra, "--out", str(tmp_path / "eval")]) == 2
+    assert not (tmp_path / "eval").exists()
+
+
+def test_inputs_that_are_neither_photo_nor_session_are_refused(tmp_path):
+    assert xepo_eval.main([str(tmp_path / "none.jpg"), "--out", str(tmp_path / "eval")]) == 2

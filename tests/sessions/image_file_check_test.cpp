@@ -1,0 +1,120 @@
+// The checks an image file passes before the tool lets anything decode it:
+// declared size against the tool's pixel limit, and data that ends before the
+// image does, on files made from bytes.
+#include "image_file_check.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "crafted_images.h"
+#include "session_test_dirs.h"
+
+namespace {
+
+constexpr int kWidth = 64;
+constexpr int kHeight = 48;
+
+struct CheckCase {
+    const char* name;
+    Bytes bytes;
+    std::string message;  // empty: accepted; else the start of the refusal
+};
+
+// The JPEG with restart markers RST0 and RST7 put into the middle of its scan
+// data (not inside an FF 00 pair), so that scan data follows them.
+Bytes withRestartMarkers(const Bytes& jpeg, size_t scan) {
+    size_t at = (scan + jpeg.size()) / 2;
+    while (jpeg[at - 1] == 0xFF || jpeg[at] == 0xFF) {
+        ++at;
+    }
+    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(at));
+    out.insert(out.end(), {0xFF, 0xD0, 0x12, 0x34, 0xFF, 0xD7});
+    out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
+    return out;
+}
+
+std::vector<CheckCase> checkCases() {
+    const Bytes jpeg = encodeJpeg(kWidth, kHeight);
+    const Bytes png = encodePng(kWidth, kHeight);
+    const Bytes bmp = encodeBmp(kWidth, kHeight);
+    const Bytes pnm = encodePnm(kWidth, kHeight);
+    const Bytes endOfImage = {0xFF, 0xD9};
+    const size_t scan = jpegSegment(jpeg, 0xDA);
+    return {
+        {"JpegWhole", jpeg, ""},
+        {"PngWhole", png, ""},
+        {"BmpWhole", bmp, ""},
+        {"PnmWhole", pnm, ""},
+        // Declared sizes: refused before decoding, just above the limit too.
+        {"JpegHeaderClaimsHugeSize", jpegHeaderOnly(withJpegSize(jpeg, 16384, 8192)),
+         "JPEG declares 16384x8192 (134217728 pixels), more than the 25165824"},
+        {"JpegOnePixelRowTooMany", withJpegSize(jpeg, 6144, 4097), "JPEG declares 6144x4097"},
+        {"PngClaimsHugeSize", withPngSize(png, 6000, 6000), "PNG declares 6000x6000"},
+        // Data that ends before the image does.
+        {"JpegTablesThenEndMarker",
+         concat(jpegHeaderOnly(withJpegSize(jpeg, 6144, 4096)), endOfImage),
+         "JPEG data ends before the image does (0 bytes of scan data, 6144x4096 needs at least "
+         "3072)"},
+        {"JpegWithoutEndMarker", firstBytes(jpeg, jpeg.size() - 2),
+         "JPEG data ends before the image does (no end-of-image marker"},
+        {"JpegCutInTheScan", firstBytes(jpeg, jpeg.size() / 2),
+         "JPEG data ends before the image does (no end-of-image marker"},
+        {"JpegCutInTheScanHeader", firstBytes(jpeg, scan + 5),
+         "JPEG data ends before the image does (a marker segment is cut short)"},
+        {"JpegNoScanAtAll", concat(firstBytes(jpeg, scan), endOfImage), "JPEG has no image data"},
+        // Restart markers (FF D0 to FF D7) belong to the scan: data goes on after them.
+        {"JpegWithRestartMarkers", withRestartMarkers(jpeg, scan), ""},
+        {"PngWithoutIend", firstBytes(png, png.size() - 12),
+         "PNG data ends before the image does (no IEND chunk"},
+        {"PngCutInTheData", firstBytes(png, png.size() / 2),
+         "PNG data ends before the image does (chunk IDAT is cut short)"},
+        {"PngDataTooShortForItsHeader", withPngSize(png, 4000, 3000),
+         "PNG data ends before the image does ("},
+        {"BmpCutInTheRows", firstBytes(bmp, bmp.size() - kWidth * 3),
+         "BMP data ends before the image does (64x48 at 24 bits needs"},
+        {"PnmCutInTheSamples", firstBytes(pnm, pnm.size() - 1),
+         "PNM data ends before the image does (64x48 needs"},
+        // Not images at all.
+        {"Text", {'h', 'e', 'l', 'l', 'o', '\n'}, "cannot read the image header"},
+        {"Empty", {}, "empty file"},
+    };
+}
+
+// Guards: every damaged or oversized file is refused with a message that names
+// its format and the fault, and whole files pass.
+TEST(ImageFileCheck, RefusesDamagedAndOversizedFilesByFormat) {
+    const std::string dir = freshTestDir();
+    for (const CheckCase& c : checkCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir + "/" + c.name;
+        writeBytes(path, c.bytes);
+        ImageFileInfo info;
+        std::string error;
+        const bool accepted = checkImageFile(path, info, error);
+        EXPECT_EQ(accepted, c.message.empty()) << error;
+        EXPECT_EQ(error.substr(0, c.message.size()), c.message);
+    }
+}
+
+// Guards: only regular files are opened (a directory or a pipe in an image's
+// place is refused, a pipe without blocking).
+TEST(ImageFileCheck, RefusesWhatIsNotARegularFile) {
+    const std::string dir = freshTestDir();
+    const std::string pipe = dir + "/pipe.jpg";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {{dir, "not a regular file"},
+                                                         {pipe, "not a regular file"},
+                                                         {dir + "/none.jpg", "no such file"}};
+    for (const auto& [path, message] : cases) {
+        ImageFileInfo info;
+        std::string error;
+        EXPECT_FALSE(checkImageFile(path, info, error)) << path;
+        EXPECT_EQ(error, message) << path;
+    }
+}
+
+}  // namespace

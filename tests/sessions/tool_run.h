@@ -1,0 +1,106 @@
+// Runs the built xepo tool as a child process, for end-to-end checks of its
+// command line, exit codes and files.
+#ifndef XEPO_TEST_TOOL_RUN_H
+#define XEPO_TEST_TOOL_RUN_H
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+struct ToolRun {
+    int exitCode = -1;  // -1 when killed or not started
+    std::string out;
+    std::string err;
+    long maxRssKb = 0;  // the child's peak resident memory
+    bool timedOut = false;
+};
+
+inline std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs `xepo args...` in `workDir`, with standard output and error captured in
+// files there. `whileRunning` gets the child's id once it started; the child is
+// killed after `timeoutSeconds`.
+inline ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir,
+                       double timeoutSeconds = 60.0,
+                       const std::function<void(pid_t)>& whileRunning = {}) {
+    // XEPO_TOOL_COMMAND: an emulator and its options (cross builds), then the
+    // tool, separated by '|'.
+    std::vector<std::string> argv;
+    std::stringstream command(XEPO_TOOL_COMMAND);
+    for (std::string part; std::getline(command, part, '|');) {
+        if (!part.empty()) {
+            argv.push_back(part);
+        }
+    }
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) {
+        pointers.push_back(arg.data());
+    }
+    pointers.push_back(nullptr);
+
+    const std::string outPath = workDir + "/tool_stdout.txt";
+    const std::string errPath = workDir + "/tool_stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    ToolRun run;
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        run.err = "cannot start " + argv[0];
+        return run;
+    }
+    if (whileRunning) {
+        whileRunning(pid);
+    }
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<long>(timeoutSeconds * 1000));
+    int status = 0;
+    struct rusage usage {};
+    for (;;) {
+        const pid_t done = wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            run.timedOut = true;
+            kill(pid, SIGKILL);
+            wait4(pid, &status, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.exitCode = !run.timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.maxRssKb = usage.ru_maxrss;
+    run.out = readWholeFile(outPath);
+    run.err = readWholeFile(errPath);
+    return run;
+}
+
+#endif  // XEPO_TEST_TOOL_RUN_H

@@ -1,0 +1,20 @@
+# No source or header below FOLDERS includes a path with "..": such an include
+# reaches past the include directories that make the walls between rooms.
+#   cmake -DFOLDERS=<folder|folder...> -P check_no_climbing_includes.cmake
+string(REPLACE "|" ";" folders "${FOLDERS}")
+set(offenders "")
+set(count 0)
+foreach(folder ${folders})
+  file(GLOB_RECURSE files ${folder}/*.h ${folder}/*.cpp)
+  foreach(file ${files})
+    math(EXPR count "${count} + 1")
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][^\">]*\\.\\.")
+    foreach(line ${lines})
+      string(APPEND offenders "\n  ${file}: ${line}")
+    endforeach()
+  endforeach()
+endforeach()
+if(offenders)
+  message(FATAL_ERROR "includes that climb out of their folder:${offenders}")
+endif()
+message(STATUS "no climbing include in ${count} files")
