@@ -28,10 +28,9 @@ constexpr int kGrid = kSize / 4;  // the light map's 4x4 cells
 constexpr size_t kLightFloats = kGrid * kGrid * 2;
 // Floats after the engine's buffer that must stay untouched.
 constexpr size_t kGuardFloats = 64;
-// The engine's thresholds on entrance[1] (scene), during and after its first
-// model runs, and on entrance[3] (light scene).
+// The engine's thresholds on entrance[1] (scene, after its first model runs)
+// and on entrance[3] (light scene).
 constexpr float kSceneThreshold = 0.73f;
-constexpr float kFirstRunsSceneThreshold = 0.71f;
 constexpr float kLightSceneThreshold = 0.3f;
 // The engine accepts a light map from 150 of its 3072 map cells; the model's
 // 3136 cells are resized onto them.
@@ -40,6 +39,9 @@ constexpr int kAcceptedLightCells = 150 * kGrid * kGrid / 3072 + 1;
 constexpr float kHighlightBoost = 4.0f;
 // Exposure invariance: every rendering from -2 to +2 EV within a quarter stop.
 constexpr double kInvarianceEv = 0.25;
+// Each EV brighter past the published exposure must lower the asked-for step by
+// at least this much: clearly more than the renders' rounding moves it.
+constexpr double kMinPullBackEv = 0.1;
 
 struct Rgb {
     float r, g, b;
@@ -170,6 +172,19 @@ float albedo(const Scene& scene, double ev) {
     return run("xepo_albedo.qdnn", expose(scene, ev), 1)[0];
 }
 
+// What the host measures on a frame: its mean linear luminance (Rec. 709).
+double frameMean(const Scene& scene, double ev) {
+    const std::vector<float> values = expose(scene, ev);
+    double sum = 0.0;
+    for (size_t i = 0; i < values.size(); i += 3) {
+        const float r = srgbDecode(0.5f * values[i] + 0.5f);
+        const float g = srgbDecode(0.5f * values[i + 1] + 0.5f);
+        const float b = srgbDecode(0.5f * values[i + 2] + 0.5f);
+        sum += 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    }
+    return sum / static_cast<double>(values.size() / 3);
+}
+
 std::vector<float> entrance(const Scene& scene, double ev) {
     return run("xepo_entrance.qdnn", expose(scene, ev), 4);
 }
@@ -198,9 +213,12 @@ TEST(DefaultModels, AllFourFillExactlyTheEngineBuffers) {
 }
 
 // The albedo model reads the scene, not the exposure: every rendering of the
-// same picture from -2 to +2 EV gets the same level within a quarter stop
-// (a mean-of-the-frame answer would move by 4 stops).
-TEST(DefaultModels, AlbedoStaysWithinAQuarterStopFromMinusTwoToPlusTwoEv) {
+// same picture from -2 EV up to its published exposure gets the same level within
+// a quarter stop (a mean-of-the-frame answer would move by 2 stops). Brighter
+// renderings clip their brightest cells and their answer may rise, but always
+// by less than the frame brightened: the level asked for, against the frame's
+// own mean, falls, so the camera's loop steps back down instead of creeping up.
+TEST(DefaultModels, AlbedoHoldsUpToThePublishedExposureAndPullsBrighterFramesBack) {
     const std::vector<std::pair<std::string, Scene>> scenes = {
         {"meadow", meadow},
         {"night street", nightStreet},
@@ -210,7 +228,7 @@ TEST(DefaultModels, AlbedoStaysWithinAQuarterStopFromMinusTwoToPlusTwoEv) {
         {"rocket.jpg", samplePhoto("rocket.jpg")}};
     for (const auto& [name, scene] : scenes) {
         float low = std::numeric_limits<float>::max(), high = 0.0f;
-        for (double ev : {-2.0, -1.0, 0.0, 1.0, 2.0}) {
+        for (double ev : {-2.0, -1.0, 0.0}) {
             const float level = albedo(scene, ev);
             EXPECT_GT(level, 0.001f) << name << " at " << ev << " EV";
             EXPECT_LT(level, 1.0f) << name << " at " << ev << " EV";
@@ -218,6 +236,12 @@ TEST(DefaultModels, AlbedoStaysWithinAQuarterStopFromMinusTwoToPlusTwoEv) {
             high = std::max(high, level);
         }
         EXPECT_LE(std::log2(high / low), kInvarianceEv) << name << ": " << low << " to " << high;
+        double step = std::log2(albedo(scene, 0.0) / frameMean(scene, 0.0));
+        for (double ev : {1.0, 2.0}) {
+            const double next = std::log2(albedo(scene, ev) / frameMean(scene, ev));
+            EXPECT_LT(next, step - kMinPullBackEv) << name << " at " << ev << " EV";
+            step = next;
+        }
     }
 }
 
@@ -265,8 +289,9 @@ TEST(DefaultModels, TheMiddleOfAClippedWallIsNoLightSource) {
 
 // Entrance [1]: a flat frame (a covered lens, a uniform wall) cannot be scored
 // from its content, an ordinary textured scene can, a mostly clipped frame
-// cannot; a scene of lamps goes to the light path instead.
-TEST(DefaultModels, EntranceTrustsTexturedScenesAndHandsLampsToTheLightPath) {
+// cannot. A scene of lamps is a light scene ([3]) and is still scored from its
+// content: the light map does not veto the content score.
+TEST(DefaultModels, EntranceTrustsTexturedScenesAndMarksLampScenes) {
     for (float v : {0.0f, 0.18f, 1.0f}) {
         EXPECT_LT(entrance(grey(v), 0.0)[1], 0.2f) << v;
         EXPECT_LT(entrance(grey(v), 0.0)[3], 0.1f) << v;
@@ -280,7 +305,7 @@ TEST(DefaultModels, EntranceTrustsTexturedScenesAndHandsLampsToTheLightPath) {
     EXPECT_LT(entrance(meadow, 4.0)[1], kSceneThreshold) << "a frame clipped all over";
     const std::vector<float> night = entrance(nightStreet, 0.0);
     EXPECT_GE(night[3], kLightSceneThreshold);
-    EXPECT_LT(night[1], kFirstRunsSceneThreshold);
+    EXPECT_GE(night[1], kSceneThreshold);
     // high-key: a bright neutral frame yes, the meadow no
     EXPECT_GE(entrance(grey(0.8f), 0.0)[2], 0.8f);
     EXPECT_LT(entrance(meadow, 0.0)[2], 0.2f);
@@ -288,7 +313,7 @@ TEST(DefaultModels, EntranceTrustsTexturedScenesAndHandsLampsToTheLightPath) {
 
 // Acceptance check on the rocket sample (looked at, never trained or tuned on):
 // its floodlights, along the bottom of the picture, are found and make a light
-// map the engine accepts, and the entrance sends the frame down the light path.
+// map the engine accepts, and the entrance marks the frame a light scene.
 // (The lit white rocket body is marked as well: a known limit.)
 TEST(DefaultModels, RocketFloodlightsMakeALightMapTheEngineAccepts) {
     const Scene rocket = samplePhoto("rocket.jpg");
@@ -307,7 +332,6 @@ TEST(DefaultModels, RocketFloodlightsMakeALightMapTheEngineAccepts) {
     }
     const std::vector<float> out = entrance(rocket, 0.0);
     EXPECT_GE(out[3], kLightSceneThreshold);
-    EXPECT_LT(out[1], kFirstRunsSceneThreshold);
 }
 
 TEST(DefaultModels, SmoothFollowsTheLuxIndex) {

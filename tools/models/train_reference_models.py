@@ -14,15 +14,16 @@ every model file and of every photograph used, and the validation figures.
 What is learned:
   * albedo: the intended exposure level of a scene, the mean linear luminance
     (sRGB decoded, Rec. 709 weights) of the photograph as published, from what the
-    frame shows and not from how it is exposed. The network only sees the frame
-    divided by its own mean brightness (exactly unchanged by an exposure change
-    until pixels clip or fall to black) and the shares of clipped and black pixels.
+    frame shows and not from how it is exposed: three coefficients on the
+    brightness of the frame's brightest cell against its mean and on its
+    colourfulness, fitted by least squares (see Albedo). Both measures are
+    unchanged by an exposure change until the brightest cell clips.
   * light segmentation: light sources, pixels that stay clipped when the exposure
     falls by 2 EV (a clipped channel of the photograph is taken as 4 x white),
     in compact regions (a clipped sky, wall or snow field is no light), with the
     glare around them: every cell within 2 cells of a source cell.
-The entrance model joins the light network with formulas (texture, clipping and
-high-key share); the smooth model stays a formula. See models/README.md.
+The entrance model joins the light network with formulas (texture, clipping,
+black and high-key share); the smooth model stays a formula. See models/README.md.
 
 Training frames are rendered the way the camera would see the scene: a crop of
 the photograph's radiance (random size, aspect and position, mirrored at random),
@@ -56,7 +57,6 @@ from make_default_models import (  # noqa: E402  (the formula generator's graph 
 SEED = 20240611
 IMAGE = 224
 GRID = 56  # light cells per side (4 x 4 pixels each)
-ALBEDO_GRID = 32  # the albedo network's cells per side (7 x 7 pixels each)
 WORK_SHORT_SIDE = 320  # photographs are kept at this short side for cropping
 
 # Scene model of the renders (the same as the closed-loop simulation's).
@@ -72,9 +72,23 @@ BLACK_GAIN = 25.0
 # Brightness normalisation: cell values are divided by the frame's mean luma
 # plus this, so that a dark frame's noise is not blown up into texture.
 NORM_EPS = 0.05
-ALBEDO_EPS = 1e-3
-# The albedo output is sigmoid(y) ** ALBEDO_POWER: 0.27 to 0.98 covers 0.0015 to 0.9.
-ALBEDO_POWER = 5.0
+
+# Albedo: cell luma Y' is taken to linear light as Y'^DECODE_GAMMA (close to the
+# sRGB curve, and one operator); LEVEL_EPS keeps a black frame's ratio finite.
+DECODE_GAMMA = 2.2
+LEVEL_EPS = 1e-4
+COLOUR_POWER = 8.0  # 2^(c x) is computed as (1 + c ln2 x / 8)^8
+FIT_RIDGE = 0.05  # a light ridge keeps the three coefficients from chasing outliers
+# Fitted on the training photographs whole, at the published exposure and half an
+# EV under it: the exposures near which the loop settles.
+FIT_EVS = (-0.5, 0.0)
+# The engine's score mapping in the albedo model's lux band (score_smoothing.cpp):
+# from PULL_FROM it takes PULL_LARGE off, from PULL_EASE_TO (27) PULL_SMALL.
+PULL_FROM = 20.0  # levels from 0.20: the lowest score the large pull maps above 18
+PULL_LARGE = 4.0
+PULL_SMALL = 2.0
+PULL_EASE_FROM = 23.0
+PULL_EASE_TO = 25.0
 
 # Light sources: boosted linear luminance at least this (white 2 EV down with the
 # 4x boost), in connected regions no larger than LIGHT_MAX_AREA of the frame and
@@ -84,18 +98,13 @@ LIGHT_MAX_AREA = 0.02
 LIGHT_MIN_PIXELS = 2.0
 GLARE_CELLS = 2  # the light map covers every cell within this of a source cell
 
-# Entrance [1]: texture, clipping and black shares, light share.
+# Entrance [1]: texture, clipping and black shares.
 CLIPPED_FRAME = 0.5  # a frame with half its pixels clipped is badly clipped
 BLACK_FRAME = 0.6
 SHARE_GAIN = 20.0
-LIGHT_MAP_SHARE = 0.045  # light share from which the light map takes over (~150 map cells)
-LIGHT_MAP_GAIN = 150.0
 
-STEPS = {"albedo": int(os.environ.get("XEPO_ALBEDO_STEPS", 2500)),
-         "light": int(os.environ.get("XEPO_LIGHT_STEPS", 1500))}
+STEPS = {"light": int(os.environ.get("XEPO_LIGHT_STEPS", 1500))}
 BATCH = 32
-WEIGHT_DECAY = 1e-3
-INVARIANCE_WEIGHT = 4.0
 # The light scores are sigmoid(+-LIGHT_SCORE_GAIN * z): the decision (z > 0) is the
 # network's, the gain makes the entrance's soft share of light cells a count.
 LIGHT_SCORE_GAIN = 6.0
@@ -258,50 +267,81 @@ def denorm_planes(x, extra=True):
     return torch.cat([F.relu(v), clip, black], 1), y
 
 
-class AlbedoNet(torch.nn.Module):
-    LEVELS = 8
+class Albedo:
+    """The intended exposure level from two exposure-free measures of the frame:
 
-    def __init__(self):
-        super().__init__()
-        self.c1 = torch.nn.Conv2d(5, 8, 3, padding=1)
-        self.c2 = torch.nn.Conv2d(8, 8, 3, padding=1)
-        self.c3 = torch.nn.Conv2d(8, 8, 3, padding=1)
-        self.levels = torch.nn.Conv2d(1, self.LEVELS, 1)
-        with torch.no_grad():
-            self.levels.weight.copy_(torch.full((self.LEVELS, 1, 1, 1), 4.0))
-            self.levels.bias.copy_(-4.0 * torch.linspace(0.25, 2.5, self.LEVELS))
-        self.f1 = torch.nn.Linear(8 + self.LEVELS + 2, 8)
-        self.f2 = torch.nn.Linear(8, 1)
+        log2 level = a + b * log2(brightest cell / mean) + c * colourfulness
+
+    Photographers expose so that the brightest part of the scene sits near white:
+    the brighter the brightest 4 x 4 cell is against the frame's mean, the darker
+    the published picture is on average (a night street with lamps, a dark lake at
+    dusk), and a flat, evenly lit scene is published bright. Both measures are
+    ratios or colours, unchanged by an exposure change until the brightest cell
+    clips. A clipped cell counts as HIGHLIGHT_BOOST x white (the renders' and the
+    simulator's assumption about clipped light): an overexposed frame then still
+    shows a bright brightest cell against its mean and asks for less light, where
+    a clipped maximum taken at white would let each brighter frame ask for more.
+    a, b and c are fitted by least squares on the training photographs.
+
+    The level is then raised where the engine's score mapping lowers it (see
+    engine_preimage), so that the loop settles at the level itself."""
+
+    def __init__(self, coefficients=(0.0, 0.0, 0.0)):
+        self.a, self.b, self.c = (float(v) for v in coefficients)
 
     @staticmethod
     def features(x):
-        """The fixed first stage: (R', G', B', clip, black) means of 7 x 7 cells."""
-        planes, _ = denorm_planes(x)
-        return F.avg_pool2d(planes, IMAGE // ALBEDO_GRID)  # (B, 5, 32, 32)
+        """(log2(brightest cell / mean), colourfulness) of NHWC model inputs, computed
+        as the exported graph computes them."""
+        v = (0.5 * x + 0.5).permute(0, 3, 1, 2)
+        y = (v * torch.tensor(LUMA)[None, :, None, None]).sum(1, keepdim=True)
+        cells = F.avg_pool2d(torch.cat([v, y], 1), 4)  # (B, 4, 56, 56)
+        luma = F.relu(cells[:, 3:])
+        lin = luma ** DECODE_GAMMA * (1.0 + (HIGHLIGHT_BOOST - 1.0)
+                                      * F.relu(CLIP_GAIN * (luma - CLIP_PIVOT)))
+        mean = lin.mean((1, 2, 3)) + LEVEL_EPS
+        brightest = lin.amax((1, 2, 3)) + LEVEL_EPS
+        rgb = cells[:, :3]
+        chroma = (rgb.amax(1) - rgb.amin(1)).mean((1, 2))
+        return torch.log2(brightest / mean), chroma
 
-    def forward(self, x):
-        return self.head(self.features(x))
+    def fit(self, x, log2_levels):
+        ratio, chroma = self.features(x)
+        a = torch.stack([torch.ones_like(ratio), ratio, chroma], 1).double()
+        ridge = FIT_RIDGE * torch.eye(3, dtype=torch.float64)
+        ridge[0, 0] = 0.0
+        w = torch.linalg.solve(a.T @ a + ridge, a.T @ log2_levels.double())
+        self.a, self.b, self.c = (round(float(v), 4) for v in w)
+
+    def level(self, x):
+        """The level as the exported graph computes it: 2^(c * chroma) by
+        (1 + c ln2 chroma / 8)^8, which the runtime's operators can express."""
+        ratio, chroma = self.features(x)
+        colour = (1.0 + self.c * math.log(2.0) * chroma / COLOUR_POWER) ** COLOUR_POWER
+        return (2.0 ** self.a) * (2.0 ** ratio) ** self.b * colour
 
     def log2_level(self, x):
-        return self.log2_head(self.features(x))
+        return torch.log2(self.level(x).clamp(min=1e-9))
 
-    def log2_head(self, cells):
-        return torch.log2(self.head(cells).clamp(min=1e-9))[:, 0]
+    def __call__(self, x):
+        return engine_preimage(self.level(x))[:, None]
 
-    def head(self, cells):
-        rgb, shares = cells[:, :3], cells[:, 3:]
-        y = (rgb * torch.tensor(LUMA)[None, :, None, None]).sum(1, keepdim=True)
-        mean = y.mean((2, 3), keepdim=True)
-        u = rgb / tile(mean.expand(-1, 3, -1, -1) + ALBEDO_EPS, ALBEDO_GRID)
-        uy = (u * torch.tensor(LUMA)[None, :, None, None]).sum(1, keepdim=True)
-        h = F.relu(self.c1(torch.cat([u, shares], 1)))
-        h = F.relu(self.c2(F.avg_pool2d(h, 2)))
-        h = F.relu(self.c3(F.avg_pool2d(h, 2)))
-        texture = h.mean((2, 3))
-        histogram = torch.sigmoid(self.levels(uy)).mean((2, 3))
-        z = torch.cat([texture, histogram, shares.mean((2, 3))], 1)
-        out = torch.sigmoid(self.f2(F.relu(self.f1(z))))
-        return out ** ALBEDO_POWER  # (B, 1) fraction
+
+def ramp(v, low, high):
+    return (F.relu(v - low) - F.relu(v - high)) / (high - low)
+
+
+def engine_preimage(level):
+    """The model output that the engine's score mapping turns back into `level`
+    (as a score, 100 x the fraction). In the lux band where the engine uses the
+    albedo model it keeps scores up to 15, answers 18 from there to 22, takes 4 off
+    from 22 to 27 and 2 off from 27 on: so levels from 0.20 are raised by 0.04,
+    easing to 0.02 from 0.23 to 0.25. Between 0.15 and 0.20 the engine answers 18
+    whatever the model says."""
+    score = 100.0 * level
+    raised = score + PULL_LARGE * ramp(score, PULL_FROM - 1.0, PULL_FROM) \
+        - (PULL_LARGE - PULL_SMALL) * ramp(score, PULL_EASE_FROM, PULL_EASE_TO)
+    return raised / 100.0
 
 
 class LightNet(torch.nn.Module):
@@ -353,49 +393,43 @@ POOL_FRAMES = int(os.environ.get("XEPO_POOL_FRAMES", 2400))
 
 
 def render_pool(photos, rng, gen, count, log):
-    """`count` training frames reduced to what the trained layers see: the albedo
-    cells, the light cells, the frame's mean luma, the intended level and the
-    light-source cells. The fixed first stages run once here, not on every step."""
-    albedo_cells, light_planes, frame_means, levels, sources = [], [], [], [], []
+    """`count` training frames reduced to what the light network's trained layers
+    see: the light cells, the frame's mean luma and the light-source cells. The
+    fixed first stage runs once here, not on every step."""
+    light_planes, frame_means, sources = [], [], []
     with torch.no_grad():
         for start in range(0, count, 32):
-            x, level, cells = batch(photos, rng, gen, min(32, count - start))
-            albedo_cells.append(AlbedoNet.features(x))
+            x, _, cells = batch(photos, rng, gen, min(32, count - start))
             mean_y, max_y, shares, frame_mean = LightNet.cells(x)
             light_planes.append(torch.cat([mean_y, max_y, shares], 1))
             frame_means.append(frame_mean)
-            levels.append(level)
             sources.append(cells)
     log(f"rendered {count} training frames")
-    return (torch.cat(albedo_cells), torch.cat(light_planes), torch.cat(frame_means),
-            torch.cat(levels), torch.cat(sources))
+    return torch.cat(light_planes), torch.cat(frame_means), torch.cat(sources)
 
 
-def train_albedo(pool, rng, log):
-    """Fits the intended level and, on each pair of exposures of one crop, asks for
-    the same answer (INVARIANCE_WEIGHT on the squared difference in EV)."""
-    cells, _, _, levels, _ = pool
-    net = AlbedoNet()
-    opt = torch.optim.Adam(net.parameters(), lr=3e-3, weight_decay=WEIGHT_DECAY)
-    sched = torch.optim.lr_scheduler.CosineAnnealingLR(opt, STEPS["albedo"])
-    for step in range(STEPS["albedo"]):
-        pairs = torch.from_numpy(rng.integers(0, len(levels) // 2, BATCH // 2))
-        pick = torch.stack([2 * pairs, 2 * pairs + 1], 1).reshape(-1)
-        pred = net.log2_head(cells[pick])
-        fit = F.smooth_l1_loss(pred, levels[pick], beta=0.5)
-        same = ((pred[0::2] - pred[1::2]) ** 2).mean()
-        loss = fit + INVARIANCE_WEIGHT * same
-        opt.zero_grad()
-        loss.backward()
-        opt.step()
-        sched.step()
-        if step % 500 == 0 or step == STEPS["albedo"] - 1:
-            log(f"albedo step {step}: fit {fit.item():.4f} pair difference {same.item():.4f}")
-    return net
+def fit_albedo(photos, log):
+    """Fits the albedo coefficients on every training photograph whole, at each of
+    FIT_EVS, plain and mirrored, with light sensor noise."""
+    gen = torch.Generator().manual_seed(SEED + 5)
+    frames, levels = [], []
+    for photo in photos:
+        window = crop_window(np.random.default_rng(SEED), photo.linear.shape[1],
+                             photo.linear.shape[2], scale=1.0)
+        for ev in FIT_EVS:
+            for flip in (False, True):
+                x, level, _ = render(photo, window, ev, True, 1.0, flip, gen)
+                frames.append(x)
+                levels.append(level)
+    albedo = Albedo()
+    albedo.fit(torch.stack(frames), torch.tensor(levels))
+    log(f"albedo: log2 level = {albedo.a} + {albedo.b} log2(brightest / mean) "
+        f"+ {albedo.c} colourfulness ({len(frames)} frames)")
+    return albedo
 
 
 def train_light(pool, rng, log):
-    _, planes, frame_means, _, sources = pool
+    planes, frame_means, sources = pool
     net = LightNet()
     opt = torch.optim.Adam(net.parameters(), lr=3e-3)
     sched = torch.optim.lr_scheduler.CosineAnnealingLR(opt, STEPS["light"])
@@ -417,7 +451,7 @@ def train_light(pool, rng, log):
 def calibrate_light(net, pool, log):
     """Shifts the source logit so that the training frames get as many source cells
     as their labels have: the share of light cells then matches what was taught."""
-    _, planes, frame_means, _, sources = pool
+    planes, frame_means, sources = pool
     with torch.no_grad():
         logits = torch.cat([net.source_head(planes[i:i + 256], frame_means[i:i + 256])
                             for i in range(0, len(planes), 256)]).flatten()
@@ -443,7 +477,7 @@ def texture_of(mean_y, frame_mean):
 def calibrate_texture(pool):
     """Gain and pivot of entrance [1]'s texture term: a flat frame gives 0.1, the
     fifth percentile of the training frames 0.9."""
-    _, planes, frame_means, _, _ = pool
+    planes, frame_means, _ = pool
     values = texture_of(planes[:, :1], frame_means).numpy()
     p5 = float(np.percentile(values, 5))
     gain = 2.0 * math.log(9.0) / p5
@@ -551,42 +585,56 @@ def model_of(g, inputs, outputs, doc):
     return g.model(inputs, outputs, doc)
 
 
-def export_albedo(net):
+def export_albedo(albedo):
     g = GraphBuilder("xepo_albedo")
-    e = Export(g)
-    planes, _ = e.planes()
-    k = IMAGE // ALBEDO_GRID
-    cells = g.op("AveragePool", [planes], stem="cells", kernel_shape=[k, k], strides=[k, k])
-    rgb = g.conv1x1(cells, np.eye(5)[:3], [0.0] * 3, "rgb")
-    shares = g.conv1x1(cells, np.eye(5)[3:], [0.0] * 2, "shares")
-    y = g.conv1x1(rgb, [LUMA], [0.0], "luma")
-    mean = g.op("GlobalAveragePool", [y], stem="mean")
-    norm = g.conv1x1(mean, [[1.0]] * 3, [ALBEDO_EPS] * 3, "norm")
-    u = g.op("Div", [rgb, e.tile(norm, ALBEDO_GRID, "norm_tile")], stem="u")
-    uy = g.conv1x1(u, [LUMA], [0.0], "u_luma")
-    h = g.op("Concat", [u, shares], stem="albedo_in", axis=1)
-    h = g.op("Relu", [e.conv(h, net.c1, "a1")], stem="a1_r")
-    h = g.op("AveragePool", [h], stem="a1_p", kernel_shape=[2, 2], strides=[2, 2])
-    h = g.op("Relu", [e.conv(h, net.c2, "a2")], stem="a2_r")
-    h = g.op("AveragePool", [h], stem="a2_p", kernel_shape=[2, 2], strides=[2, 2])
-    h = g.op("Relu", [e.conv(h, net.c3, "a3")], stem="a3_r")
-    texture = g.op("GlobalAveragePool", [h], stem="texture")
-    levels = g.op("Sigmoid", [e.conv(uy, net.levels, "levels")], stem="levels_p")
-    histogram = g.op("GlobalAveragePool", [levels], stem="histogram")
-    share_means = g.op("GlobalAveragePool", [shares], stem="share_means")
-    z = g.op("Flatten", [g.op("Concat", [texture, histogram, share_means], stem="features",
-                              axis=1)], stem="flat", axis=1)
-    z = g.op("Gemm", [z, g.const("f1_w", f32(net.f1.weight)), g.const("f1_b", f32(net.f1.bias))],
-             stem="f1", transB=1)
-    z = g.op("Gemm", [g.op("Relu", [z], stem="f1_r"), g.const("f2_w", f32(net.f2.weight)),
-                      g.const("f2_b", f32(net.f2.bias))], stem="f2", transB=1)
-    g.op("Pow", [g.op("Sigmoid", [z], stem="f2_p"), g.const("power", ALBEDO_POWER, [])],
-         output="albedo")
-    out = helper.make_tensor_value_info("albedo", TensorProto.FLOAT, [1, 1])
-    return model_of(g, [image_input()], [out],
-                    "Intended exposure level of the scene: the mean linear luminance of the "
-                    "scene photographed as intended, as a fraction (mid-grey about 0.18), "
-                    "from the frame divided by its own brightness.")
+    nchw = g.op("Transpose", ["image"], stem="nchw", perm=[0, 3, 1, 2])
+    # R', G', B', Y' of the gamma-encoded values, averaged over 4 x 4 cells
+    w = np.zeros((4, 3), dtype=np.float32)
+    w[:3] = np.eye(3) * 0.5
+    w[3] = 0.5 * LUMA
+    planes = g.conv1x1(nchw, w, [0.5] * 4, "planes")
+    cells = g.op("AveragePool", [planes], stem="cells", kernel_shape=[4, 4], strides=[4, 4])
+    luma = g.op("Relu", [g.conv1x1(cells, [[0.0, 0.0, 0.0, 1.0]], [0.0], "luma")],
+                stem="luma_pos")
+    decoded = g.op("Pow", [luma, g.const("decode", DECODE_GAMMA, [])], stem="decoded")
+    # a clipped cell counts as HIGHLIGHT_BOOST x white, rising from CLIP_PIVOT
+    boost = g.conv1x1(g.op("Relu", [g.conv1x1(luma, [[CLIP_GAIN]], [-CLIP_GAIN * CLIP_PIVOT],
+                                              "clip")], stem="clip_pos"),
+                      [[HIGHLIGHT_BOOST - 1.0]], [1.0], "boost")
+    lin = g.op("Mul", [decoded, boost], stem="lin")
+    mean = g.conv1x1(g.op("GlobalAveragePool", [lin], stem="mean"), [[1.0]], [LEVEL_EPS],
+                     "mean_eps")
+    brightest = g.conv1x1(g.op("MaxPool", [lin], stem="brightest", kernel_shape=[GRID, GRID],
+                               strides=[GRID, GRID]), [[1.0]], [LEVEL_EPS], "brightest_eps")
+    # (brightest / mean)^b
+    ratio = g.op("Pow", [g.op("Div", [brightest, mean], stem="ratio"),
+                         g.const("b", albedo.b, [])], stem="ratio_b")
+    # colourfulness: max - min of the cell's R', G', B' = half the sum of |pairwise differences|
+    rgb = g.conv1x1(cells, np.eye(4)[:3], [0.0] * 3, "rgb")
+    diffs = g.conv1x1(rgb, [[1, -1, 0], [-1, 1, 0], [0, 1, -1], [0, -1, 1], [-1, 0, 1],
+                            [1, 0, -1]], [0.0] * 6, "diff")
+    chroma = g.conv1x1(g.op("Relu", [diffs], stem="diff_abs"), [[0.5] * 6], [0.0], "chroma")
+    colour_base = g.conv1x1(g.op("GlobalAveragePool", [chroma], stem="chroma_mean"),
+                            [[albedo.c * math.log(2.0) / COLOUR_POWER]], [1.0], "colour_base")
+    colour = g.op("Pow", [colour_base, g.const("colour_power", COLOUR_POWER, [])],
+                  stem="colour")
+    product = g.op("Mul", [ratio, colour], stem="level_rel")
+    level = g.conv1x1(product, [[2.0 ** albedo.a]], [0.0], "level")
+    # engine_preimage: score + 4 ramp(19, 20) - 2 ramp(23, 25), as fractions
+    knees = [PULL_FROM - 1.0, PULL_FROM, PULL_EASE_FROM, PULL_EASE_TO]
+    hinge = g.op("Relu", [g.conv1x1(level, [[100.0]] * 4, [-k for k in knees], "knees")],
+                 stem="hinges")
+    up = PULL_LARGE / (knees[1] - knees[0]) / 100.0
+    down = (PULL_LARGE - PULL_SMALL) / (knees[3] - knees[2]) / 100.0
+    joined = g.op("Concat", [level, hinge], stem="pre_in", axis=1)
+    out = g.conv1x1(joined, [[1.0, up, -up, -down, down]], [0.0], "preimage")
+    g.op("Flatten", [out], output="albedo", axis=1)
+    info = helper.make_tensor_value_info("albedo", TensorProto.FLOAT, [1, 1])
+    return model_of(g, [image_input()], [info],
+                    "Intended exposure level of the scene (mean linear luminance of the scene "
+                    "as published, a fraction, mid-grey about 0.18) from the brightest cell "
+                    "against the frame's mean and from colourfulness; raised where the "
+                    "engine's score mapping lowers it.")
 
 
 def export_light(net):
@@ -610,9 +658,6 @@ def export_entrance(net, texture_gain, texture_pivot):
     light_scene = g.op("Sigmoid", [g.conv1x1(light_share, [[0.0, LIGHT_SHARE_GAIN]],
                                               [-LIGHT_SHARE_GAIN * LIGHT_SHARE_PIVOT],
                                               "light_scene")], stem="light_scene_p")
-    light_map = g.op("Sigmoid", [g.conv1x1(light_share, [[0.0, -LIGHT_MAP_GAIN]],
-                                            [LIGHT_MAP_GAIN * LIGHT_MAP_SHARE], "light_map")],
-                     stem="no_light_map_p")  # 1 - q
 
     # texture: |difference| of neighbouring cells' normalised luma, both directions
     norm = e.tile(g.conv1x1(frame_mean, [[1.0]], [NORM_EPS], "tex_norm"), GRID, "tex_tile")
@@ -635,8 +680,8 @@ def export_entrance(net, texture_gain, texture_pivot):
                        stem="exp_ok_p")
     clip_ok = g.conv1x1(exposure_ok, [[1.0, 0.0]], [0.0], "clip_ok")
     black_ok = g.conv1x1(exposure_ok, [[0.0, 1.0]], [0.0], "black_ok")
-    scene = g.op("Mul", [g.op("Mul", [texture_ok, clip_ok], stem="scene_a"),
-                         g.op("Mul", [black_ok, light_map], stem="scene_b")], stem="scene")
+    scene = g.op("Mul", [g.op("Mul", [texture_ok, clip_ok], stem="scene_a"), black_ok],
+                 stem="scene")
 
     # high-key: share of bright, neutral cells (cell means of R', G', B')
     rgb_cells = g.conv1x1(g.op("AveragePool", [nchw], stem="hk_cells", kernel_shape=[4, 4],
@@ -654,8 +699,8 @@ def export_entrance(net, texture_gain, texture_pivot):
     g.op("Flatten", [joined], output="entrance", axis=1)
     out = helper.make_tensor_value_info("entrance", TensorProto.FLOAT, [1, 4])
     return model_of(g, [image_input()], [out],
-                    "[0] 1 - [1], [1] confidence in a content score (texture, clipping, no "
-                    "light map), [2] high-key share, [3] light-scene probability.")
+                    "[0] 1 - [1], [1] confidence in a content score (texture, clipping, "
+                    "black), [2] high-key share, [3] light-scene probability.")
 
 
 def entrance_reference(net, x, texture_gain, texture_pivot):
@@ -668,8 +713,7 @@ def entrance_reference(net, x, texture_gain, texture_pivot):
     clip, black = shares.mean((2, 3)).unbind(1)
     scene = (torch.sigmoid(texture_gain * (texture - texture_pivot))
              * torch.sigmoid(SHARE_GAIN * (CLIPPED_FRAME - clip))
-             * torch.sigmoid(SHARE_GAIN * (BLACK_FRAME - black))
-             * torch.sigmoid(LIGHT_MAP_GAIN * (LIGHT_MAP_SHARE - share)))
+             * torch.sigmoid(SHARE_GAIN * (BLACK_FRAME - black)))
     return scene, light_scene
 
 
@@ -756,9 +800,10 @@ def main(argv):
     log(f"photographs: {len(photos['train'])} training, {len(photos['val'])} validation")
     gen = torch.Generator().manual_seed(SEED)
     pool = render_pool(photos["train"], np.random.default_rng(SEED), gen, POOL_FRAMES, log)
-    albedo = train_albedo(pool, np.random.default_rng(SEED + 1), log)
+    # the light network's starting weights are the first draws after the seed
+    torch.manual_seed(SEED)
     light = train_light(pool, np.random.default_rng(SEED + 2), log)
-    albedo.eval()
+    albedo = fit_albedo(photos["train"], log)
     light.eval()
     texture_gain, texture_pivot = calibrate_texture(pool)
     log(f"entrance texture: gain {texture_gain:.2f} pivot {texture_pivot:.4f}")
@@ -772,7 +817,8 @@ def main(argv):
         "smooth": make_smooth(),
     }
     record = {"models": {}, "photographs": {}, "validation": summary, "validation_rows": rows,
-              "seed": SEED, "texture_gain": round(texture_gain, 4),
+              "seed": SEED, "albedo_coefficients": [albedo.a, albedo.b, albedo.c],
+              "texture_gain": round(texture_gain, 4),
               "texture_pivot": round(texture_pivot, 5)}
     for key, model in models.items():
         data = model.SerializeToString()
