@@ -1,7 +1,8 @@
 // Pixel-work benchmarks: the preprocessing chain that turns a camera frame into
 // the model input (yuvtoBuffer), side by side in the same run with an OpenCV
 // baseline that converts the whole frame to RGB before resizing and
-// normalising, and with a floor: writing the 224 x 224 x 3 float output alone;
+// normalising, and with two floors: writing the 224 x 224 x 3 float output
+// alone, and reading the frame samples a bilinear picture needs besides;
 // and the labelling of a 56 x 56 light mask into regions and boxes.
 #include <benchmark/benchmark.h>
 
@@ -140,6 +141,67 @@ void preprocessFloor(benchmark::State& state, FrameSize size) {
     state.counters["pixels"] = static_cast<double>(size.width) * size.height;
 }
 
+// A second floor: reading the samples a bilinear 224 x 224 picture needs and
+// writing the output from them. For each output pixel it loads, from two
+// frame rows each, the two neighbouring luma bytes and the two neighbouring
+// V/U pairs (one 16-bit and one 32-bit load per row, as the resampler does)
+// and stores three floats made from their sums, with no weights, colour
+// conversion or rounding. This is the least a preprocessing chain that
+// samples the frame itself can do.
+void preprocessSampleFloor(benchmark::State& state, FrameSize size) {
+    const bench::Nv21Canvas& canvas = preprocessFrame(size);
+    if (canvas.empty()) {
+        state.SkipWithError("sample photo missing");
+        return;
+    }
+    const VImage frame = canvas.frame(0, 0);
+    // Left or upper neighbour of each output column and row, the second one
+    // being the next column or row.
+    std::vector<size_t> lumaColumn(kModelSide), chromaColumn(kModelSide);
+    std::vector<const uint8_t*> lumaRow(kModelSide), chromaRow(kModelSide);
+    for (int i = 0; i < kModelSide; ++i) {
+        const int x = std::min((2 * i + 1) * frame.width / (2 * kModelSide), frame.width - 2);
+        const int y = std::min((2 * i + 1) * frame.height / (2 * kModelSide), frame.height - 2);
+        lumaColumn[i] = static_cast<size_t>(x);
+        chromaColumn[i] = static_cast<size_t>(std::min(x / 2, frame.width / 2 - 2) * 2);
+        lumaRow[i] = frame.yPlane + static_cast<size_t>(y) * frame.stride;
+        chromaRow[i] =
+            frame.uvPlane + static_cast<size_t>(std::min(y / 2, frame.height / 2 - 2)) * frame.stride;
+    }
+    std::vector<float> out(kModelFloats);
+    const auto load16 = [](const uint8_t* at) {
+        uint16_t value;
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    };
+    const auto load32 = [](const uint8_t* at) {
+        uint32_t value;
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    };
+    for (auto _ : state) {
+        float* o = out.data();
+        for (int y = 0; y < kModelSide; ++y) {
+            const uint8_t* top = lumaRow[y];
+            const uint8_t* bottom = top + frame.stride;
+            const uint8_t* upper = chromaRow[y];
+            const uint8_t* lower = upper + frame.stride;
+            for (int x = 0; x < kModelSide; ++x) {
+                const uint32_t luma = load16(top + lumaColumn[x]) + load16(bottom + lumaColumn[x]);
+                const uint32_t chroma =
+                    load32(upper + chromaColumn[x]) + load32(lower + chromaColumn[x]);
+                o[0] = static_cast<float>(luma);
+                o[1] = static_cast<float>(chroma & 0xffffu);
+                o[2] = static_cast<float>(chroma >> 16);
+                o += 3;
+            }
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["pixels"] = static_cast<double>(size.width) * size.height;
+}
+
 // --- Labelling ---
 
 constexpr int kMaskSide = 56;
@@ -240,6 +302,9 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("preprocess/output_floor/" + suffix).c_str(), preprocessFloor,
                                      size)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("preprocess/sample_floor/" + suffix).c_str(),
+                                     preprocessSampleFloor, size)
             ->Unit(benchmark::kMicrosecond);
     }
     for (MaskKind kind : {MaskKind::Empty, MaskKind::Blobs, MaskKind::Noise, MaskKind::Full}) {

@@ -103,7 +103,7 @@ COUNTERS = ("mean_level_diff_vs_opencv", "regions", "score", "errors", "allocati
 GROUP_ORDER = ("preprocess/", "labelling/", "frame/instant/", "frame/models/", "image/instant/",
                 "image/models/", "model/default/", "model/formula/")
 SCENARIO_ORDER = ("steady", "pan", "cuts", "mixed", "yuvtoBuffer", "opencv_baseline",
-                  "output_floor")
+                  "output_floor", "sample_floor")
 
 
 def sort_key(name):
@@ -151,6 +151,10 @@ def table(results):
             if floor and "cpu" in floor and floor["cpu"] > 0:
                 floor_ratios[size] = row["cpu"] / floor["cpu"]
                 floor_ratio = f"{floor_ratios[size]:.2f}"
+            samples = rows.get(name.replace("yuvtoBuffer", "sample_floor"))
+            if samples and "cpu" in samples and samples["cpu"] > 0:
+                against = f"{row['cpu'] / samples['cpu']:.2f} × the sample floor"
+                row["label"] = "; ".join(x for x in (row["label"], against) if x)
         notes = row["label"].replace("routes: ", "")
         extra = [
             f"{k} {v:.3g}" for k, v in row["counters"].items()

@@ -7,8 +7,9 @@
 #ifndef XEPO_AE_ENGINE_H
 #define XEPO_AE_ENGINE_H
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 
@@ -49,29 +50,45 @@ constexpr float kNeutralScore = 18.0f;
 constexpr float kMinScore = 11.0f;
 constexpr float kMaxScore = 44.0f;
 
-// The last few values in arrival order, in place: a queue that never
-// allocates (a deque allocates a block every 128 values). Holds kCapacity.
-class ScoreQueue {
+// The last few items in arrival order, held in place: a queue that never
+// allocates (a deque allocates a block every 128 values, a list a node per
+// item), so that no frame route allocates once the engine runs. Holds
+// kCapacity items; a push onto a full queue drops the oldest.
+template <typename T, size_t Capacity>
+class FixedQueue {
   public:
-    static constexpr size_t kCapacity = kScoreWindow + 1;
+    static constexpr size_t kCapacity = Capacity;
     bool empty() const { return count_ == 0; }
     size_t size() const { return count_; }
-    float front() const { return values_[first_]; }
-    float back() const { return values_[(first_ + count_ - 1) % kCapacity]; }
-    void push_back(float value) {
-        values_[(first_ + count_) % kCapacity] = value;
+    // The i-th item, 0 being the oldest.
+    const T& operator[](size_t i) const { return items_[(first_ + i) % kCapacity]; }
+    T& operator[](size_t i) { return items_[(first_ + i) % kCapacity]; }
+    const T& front() const { return (*this)[0]; }
+    const T& back() const { return (*this)[count_ - 1]; }
+    T& back() { return (*this)[count_ - 1]; }
+    void push_back(const T& item) {
+        if (count_ == kCapacity) {
+            pop_front();
+        }
+        items_[(first_ + count_) % kCapacity] = item;
         ++count_;
     }
     void pop_front() {
         first_ = (first_ + 1) % kCapacity;
         --count_;
     }
+    void clear() {
+        first_ = 0;
+        count_ = 0;
+    }
 
   private:
-    float values_[kCapacity] = {};
+    T items_[kCapacity] = {};
     size_t first_ = 0;
     size_t count_ = 0;
 };
+
+using ScoreQueue = FixedQueue<float, kScoreWindow + 1>;
 
 // Five-frame moving average of the per-frame score.
 struct ScoreAverage {
@@ -82,7 +99,7 @@ struct ScoreAverage {
 
 // A remembered stable scene.
 struct HistoryEntry {
-    std::unique_ptr<int32_t[]> hist;  // copy of the scene's 64-bin histogram
+    std::array<int32_t, kHistBins> hist{};  // copy of the scene's 64-bin histogram
     float score = 0.0f;               // logged as "history_ae"
     float enConfidence = 0.0f;        // the last entrance scene confidence at that time
     float enLsProb = 0.0f;            // the last entrance light-scene probability
@@ -118,7 +135,7 @@ struct AeEngine {
     std::unique_ptr<float[]> lightSegOutput;  // 56 x 56 x 2
     std::unique_ptr<float[]> smoothResult;    // 1
     std::unique_ptr<int32_t[]> lastHist;      // 64 bins, allocated on first use
-    std::list<HistoryEntry> historyHist;      // remembered stable scenes, at most 10
+    FixedQueue<HistoryEntry, kMaxHistoryEntries> historyHist;  // remembered stable scenes
     int32_t nccRefValid = 1;
     float imuAngle[3] = {0.0f, 0.0f, 0.0f};
     uint64_t lastGyroTimestamp = 0;

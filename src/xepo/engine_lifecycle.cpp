@@ -87,7 +87,7 @@ void freeBuffers(AeEngine& engine) {
     engine.segMap.reset();
     engine.nccRefThumb.reset();
     engine.lastHist.reset();
-    engine.historyHist.clear();  // each entry frees its own histogram copy
+    engine.historyHist.clear();
     engine.aeScoreAverage.reset();
 }
 

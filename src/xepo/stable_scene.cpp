@@ -156,7 +156,6 @@ void recordScene(AeEngine* engine, float thisScore, int32_t lsResult, const uint
                  int32_t planeHeight, int32_t yuv_format, int32_t rotation, bool flip,
                  float aec_lux, float scale, const float angle[3]) {
     HistoryEntry entry;
-    entry.hist = std::make_unique<int32_t[]>(kHistBins);
 
     // The driver skips the similarity step on this frame, so the RGB copy is
     // made here.
@@ -167,7 +166,7 @@ void recordScene(AeEngine* engine, float thisScore, int32_t lsResult, const uint
         XEPO_LOGE("yuvtoRGB failed %d", ret);
     }
     (void)calcHist(engine->tavkit_handle, kModelSide, kModelSide, engine->rgbImage.get(),
-                   entry.hist.get());
+                   entry.hist.data());
 
     entry.score = thisScore;
     entry.enConfidence =
@@ -182,11 +181,11 @@ void recordScene(AeEngine* engine, float thisScore, int32_t lsResult, const uint
 
     if (engine->historyHist.size() > kMaxHistoryEntries - 1) {
         XEPO_LOGD("update historyHist update");
-        engine->historyHist.pop_front();  // the entry frees its histogram
+        engine->historyHist.pop_front();
     } else {
         XEPO_LOGD("update historyHist add");
     }
-    engine->historyHist.push_back(std::move(entry));
+    engine->historyHist.push_back(entry);
 }
 
 }  // namespace
@@ -249,13 +248,10 @@ float tryHitHistory(AeEngine* engine, float* this_result, float thisScore, float
         return thisScore;
     }
 
-    for (auto it = engine->historyHist.rbegin(); it != engine->historyHist.rend(); ++it) {
-        const HistoryEntry& entry = *it;
-        if (!entry.hist) {
-            continue;
-        }
+    for (size_t i = engine->historyHist.size(); i-- > 0;) {  // newest first
+        const HistoryEntry& entry = engine->historyHist[i];
         const float s =
-            histSimilarity(engine->curHist.get(), entry.hist.get(), kHistTotal, kHistTotal);
+            histSimilarity(engine->curHist.get(), entry.hist.data(), kHistTotal, kHistTotal);
         const bool matches =
             entry.scale == scale && static_cast<double>(s) >= kHistoryHitSimilarity &&
             std::fabs(entry.aecLux - aec_lux) <= kHistoryMatchLux &&

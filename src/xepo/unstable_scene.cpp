@@ -186,9 +186,10 @@ float blendWithLastScore(const AeEngine* engine, float score, float origin, floa
 // Pulls the score toward the newest remembered scene that looks the same.
 float blendWithHistory(AeEngine* engine, float score, float this_result, float T,
                        const float angle[3]) {
-    for (auto entry = engine->historyHist.rbegin(); entry != engine->historyHist.rend(); ++entry) {
+    for (size_t i = engine->historyHist.size(); i-- > 0;) {  // newest first
+        const HistoryEntry* entry = &engine->historyHist[i];
         const float s =
-            histSimilarity(engine->curHist.get(), entry->hist.get(), kHistTotal, kHistTotal);
+            histSimilarity(engine->curHist.get(), entry->hist.data(), kHistTotal, kHistTotal);
         if (static_cast<double>(s) < kHistoryBlendSimilarity) {
             continue;
         }

@@ -179,7 +179,7 @@ TEST_F(Lifecycle, ReleaseForgetsEverythingAndANewEngineStartsAfresh) {
     state->lastAeScore = 30.0f;
     state->modelRunCount = 7;
     state->nccRefThumb = std::make_unique<uint8_t[]>(xepo::kThumbBytes);
-    state->historyHist.emplace_back();
+    state->historyHist.push_back({});
     state->aeScoreAverage->values.push_back(25.0f);
     state->segMap[5] = 255;
     rec.failRelease = true;

@@ -196,10 +196,9 @@ TEST(HistoryLookup, Table) {
                  e->historyHitCount) =
             std::make_tuple(c.lastScore, 50176, c.count, c.runs, c.cls, c.hitCount);
         for (const Entry& s : c.history) {  // oldest first
-            auto hist = std::make_unique<int32_t[]>(xepo::kHistBins);
-            std::copy(s.bins.begin(), s.bins.end(), hist.get());
-            e->historyHist.push_back(
-                {std::move(hist), s.score, s.confidence, 0, s.ls, s.lux, s.scale});
+            xepo::HistoryEntry entry{{}, s.score, s.confidence, 0, s.ls, s.lux, s.scale};
+            std::copy(s.bins.begin(), s.bins.end(), entry.hist.begin());
+            e->historyHist.push_back(entry);
         }
         float thisResult = c.thisResult;
         EXPECT_FLOAT_EQ(xepo::tryHitHistory(e.get(), &thisResult, 17.0f, 300, 1), c.expected)

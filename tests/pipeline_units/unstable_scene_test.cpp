@@ -80,11 +80,10 @@ Outcome runFrame(const Given& s) {
     e.curHist[0] = 50176;
     for (const Remembered& r : s.history) {  // oldest first
         xepo::HistoryEntry entry;
-        entry.hist = std::make_unique<int32_t[]>(xepo::kHistBins);
         entry.hist[r.bin] = 50176;
         entry.score = r.score;
         std::copy(r.angle.begin(), r.angle.end(), entry.imuAngle);
-        e.historyHist.push_back(std::move(entry));
+        e.historyHist.push_back(entry);
     }
     float score = 25.0f, thisResult = 1.2f, useAverage = 0.0f;
     int32_t ls = 0;

@@ -7,23 +7,17 @@ Exits with 77 (skipped) when matplotlib or numpy is missing.
 """
 
 import base64
-import importlib.util
 import json
-import os
-import struct
-import subprocess
-import sys
-import tempfile
 import unittest
 
-SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
-                      "plot_session.py")
-SKIP_CODE = 77
+from plot_test_support import (DROP, check_bad_input, check_same_png_every_run, load_script,
+                               main, run_plot, script_path)
+
+SCRIPT = script_path("plot_session.py")
 ROUTES = ["hold", "zoom_hold", "stable", "history_hit", "unstable_albedo", "unstable_light",
           "unstable_fallback", "keep"]
 # The canvas the script promises: 14 x 9 inches at 100 dots per inch.
 EXPECTED_SIZE = (1400, 900)
-DROP = object()
 
 
 def record(number, **changes):
@@ -44,21 +38,6 @@ def record(number, **changes):
 
 
 class PlotSessionTest(unittest.TestCase):
-    def plot(self, lines, *options, name="replay.jsonl"):
-        """Runs the script in a fresh directory on the lines (None: no file);
-        returns the finished process and the PNG's bytes (None when not written)."""
-        with tempfile.TemporaryDirectory(prefix="plot-session-test-") as work:
-            replay, out = os.path.join(work, name), os.path.join(work, "plot.png")
-            if lines is not None:
-                with open(replay, "w", encoding="utf-8") as stream:
-                    stream.write("".join(line + "\n" for line in lines))
-            done = subprocess.run([sys.executable, SCRIPT, replay, "--out", out, *options],
-                                  capture_output=True, text=True, check=False)
-            if not os.path.exists(out):
-                return done, None
-            with open(out, "rb") as stream:
-                return done, stream.read()
-
     def test_same_bytes_every_run_at_the_promised_size_without_a_timestamp(self):
         # Beside 150 regular frames: what must be accepted (blank lines, frames out
         # of order, an unknown route with extra keys, null numbers, a missing map).
@@ -66,16 +45,8 @@ class PlotSessionTest(unittest.TestCase):
         lines += [record(n) for n in range(150)] + ["  ", record(3)]
         lines += [record(150, route="some_future_route", extra=[1, 2]),
                   record(151, result=None, aec_lux=None), record(152, light_map=None)]
-        outputs = []
-        for _ in range(2):
-            done, png = self.plot(lines, "--title", "synthetic session")
-            self.assertEqual(done.returncode, 0, done.stderr)
-            outputs.append(png)
-        self.assertEqual(outputs[0], outputs[1], "two runs wrote different bytes")
-        self.assertEqual(outputs[0][:16], b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR")
-        self.assertEqual(struct.unpack(">II", outputs[0][16:24]), EXPECTED_SIZE)
-        for text in (b"tIME", b"Date", b"Software"):
-            self.assertNotIn(text, outputs[0])
+        check_same_png_every_run(self, SCRIPT, lines, EXPECTED_SIZE, "--title",
+                                 "synthetic session")
 
     def test_bad_input_fails_naming_the_line_and_writes_no_png(self):
         good = record(0)
@@ -92,23 +63,16 @@ class PlotSessionTest(unittest.TestCase):
             (['{"version": 1}'], "no frame records"),
             (None, "bad.jsonl: cannot read"),
         ]
-        for lines, expected in cases:
-            with self.subTest(expected):
-                done, png = self.plot(lines, name="bad.jsonl")
-                self.assertEqual(done.returncode, 1)
-                self.assertIn(expected, done.stderr)
-                self.assertIsNone(png, "a PNG was written for bad input")
+        check_bad_input(self, SCRIPT, cases)
 
     def test_maps_out_of_range_is_a_usage_error(self):
         for maps in ("-1", "25"):
             with self.subTest(maps=maps):
-                done, png = self.plot([record(n) for n in range(5)], "--maps", maps)
+                done, png = run_plot(SCRIPT, [record(n) for n in range(5)], "--maps", maps)
                 self.assertEqual((done.returncode, png), (2, None))
 
     def test_score_axis_takes_in_raised_scores(self):
-        source = importlib.util.spec_from_file_location("plot_session", SCRIPT)
-        plot_session = importlib.util.module_from_spec(source)
-        source.loader.exec_module(plot_session)
+        plot_session = load_script("plot_session.py")
         cases = [([18.0], (10.0, 45.0)),           # the mapped scale, with margins
                  ([18.0, 52.0], (10.0, 53.0)),     # a raised image-entry score
                  ([48.0, float("nan")], (10.0, 49.0)),
@@ -119,10 +83,4 @@ class PlotSessionTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    try:
-        import matplotlib  # noqa: F401
-        import numpy  # noqa: F401
-    except ImportError as error:
-        print(f"SKIP: {error.name} is not installed for {sys.executable}")
-        sys.exit(SKIP_CODE)
-    unittest.main()
+    main()

@@ -6,21 +6,17 @@
 Exits with 77 (skipped) when matplotlib or numpy is missing.
 """
 
-import importlib.util
 import json
-import os
-import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 
-SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
-                      "plot_sim.py")
-SKIP_CODE = 77
+from plot_test_support import (DROP, check_bad_input, check_same_png_every_run, load_script,
+                               main, script_path)
+
+SCRIPT = script_path("plot_sim.py")
 # The canvas the script promises: 14 x 12 inches at 100 dots per inch.
 EXPECTED_SIZE = (1400, 1200)
-DROP = object()
 POLICIES = ["engine", "grey", "mean-highlight"]
 ROUTES = ["unstable_albedo", "keep", "stable", "history_hit"]
 
@@ -42,45 +38,15 @@ def record(run, frame, **changes):
     return json.dumps({key: value for key, value in fields.items() if value is not DROP})
 
 
-def load_script():
-    source = importlib.util.spec_from_file_location("plot_sim", SCRIPT)
-    module = importlib.util.module_from_spec(source)
-    source.loader.exec_module(module)
-    return module
-
-
 class PlotSimTest(unittest.TestCase):
-    def plot(self, lines, *options, name="frames.jsonl"):
-        """Runs the script in a fresh directory on the lines (None: no file);
-        returns the finished process and the PNG's bytes (None when not written)."""
-        with tempfile.TemporaryDirectory(prefix="plot-sim-test-") as work:
-            frames, out = os.path.join(work, name), os.path.join(work, "plot.png")
-            if lines is not None:
-                with open(frames, "w", encoding="utf-8") as stream:
-                    stream.write("".join(line + "\n" for line in lines))
-            done = subprocess.run([sys.executable, SCRIPT, frames, "--out", out, *options],
-                                  capture_output=True, text=True, check=False)
-            if not os.path.exists(out):
-                return done, None
-            with open(out, "rb") as stream:
-                return done, stream.read()
-
     def test_same_bytes_every_run_at_the_promised_size_without_a_timestamp(self):
         # 30 runs of 40 frames, shuffled by run, a blank line, an unknown route
         # and a null score among them.
         lines = [record(run, frame) for frame in range(40) for run in range(30)]
         lines += ["", record(30, 0, policy="grey", score=None),
                   record(31, 0, route="some_future_route")]
-        outputs = []
-        for _ in range(2):
-            done, png = self.plot(lines, "--title", "synthetic simulation")
-            self.assertEqual(done.returncode, 0, done.stderr)
-            outputs.append(png)
-        self.assertEqual(outputs[0], outputs[1], "two runs wrote different bytes")
-        self.assertEqual(outputs[0][:16], b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR")
-        self.assertEqual(struct.unpack(">II", outputs[0][16:24]), EXPECTED_SIZE)
-        for text in (b"tIME", b"Date", b"Software"):
-            self.assertNotIn(text, outputs[0])
+        check_same_png_every_run(self, SCRIPT, lines, EXPECTED_SIZE, "--title",
+                                 "synthetic simulation")
 
     def test_bad_input_fails_naming_the_line_and_writes_no_png(self):
         good = record(0, 0)
@@ -97,12 +63,7 @@ class PlotSimTest(unittest.TestCase):
             ([], "no frame records"),
             (None, "bad.jsonl: cannot read"),
         ]
-        for lines, expected in cases:
-            with self.subTest(expected):
-                done, png = self.plot(lines, name="bad.jsonl")
-                self.assertEqual(done.returncode, 1)
-                self.assertIn(expected, done.stderr)
-                self.assertIsNone(png, "a PNG was written for bad input")
+        check_bad_input(self, SCRIPT, cases)
 
     def test_missing_out_is_a_usage_error(self):
         done = subprocess.run([sys.executable, SCRIPT, "frames.jsonl"], capture_output=True,
@@ -110,7 +71,7 @@ class PlotSimTest(unittest.TestCase):
         self.assertEqual(done.returncode, 2)
 
     def test_error_distribution_takes_the_last_frame_of_each_run(self):
-        plot_sim = load_script()
+        plot_sim = load_script("plot_sim.py")
         lines = [json.loads(record(run, frame)) for run in range(6) for frame in (2, 0, 1)]
         runs = {}
         for number, line in enumerate(lines):
@@ -131,10 +92,4 @@ class PlotSimTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    try:
-        import matplotlib  # noqa: F401
-        import numpy  # noqa: F401
-    except ImportError as error:
-        print(f"SKIP: {error.name} is not installed for {sys.executable}")
-        sys.exit(SKIP_CODE)
-    unittest.main()
+    main()

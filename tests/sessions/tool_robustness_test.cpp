@@ -129,6 +129,12 @@ TEST(ToolFiles, SynthNeverTouchesFilesItDidNotWrite) {
         {"ExtraFileBesideOwnSession",
          ownSession([](const std::string& work) { writeText(work + "/out/extra.txt", "keep"); }),
          synthArgs("out"), kExitFailure, "holds extra.txt, not written by xepo synth"},
+        {"ManifestOfAnotherWriter", ownSession([](const std::string& work) {
+             const std::string manifest = work + "/out/synth-manifest.txt";
+             const std::string listing = readWholeFile(manifest);
+             writeText(manifest, "# another tool\n" + listing.substr(listing.find('\n') + 1));
+         }),
+         synthArgs("out"), kExitFailure, "not a manifest written by xepo synth"},
         {"ManifestNamesAFileOutside", ownSession([](const std::string& work) {
              writeText(work + "/victim.txt", "keep");
              std::ofstream(work + "/out/synth-manifest.txt", std::ios::app) << "../victim.txt\n";

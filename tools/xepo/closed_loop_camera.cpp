@@ -9,13 +9,14 @@
 namespace {
 
 // Noise: the sum of four uniform 16-bit numbers, centred, is close to a normal
-// distribution; its standard deviation is 65536 / sqrt(3).
+// distribution; its standard deviation is 65536 / sqrt(3) (each part's is
+// 65536 / sqrt(12)), so noise * sqrt(3) / 65536 scales it to `noise` levels.
 constexpr int kNoiseParts = 4;
 constexpr int kNoisePartBits = 16;
 constexpr int64_t kNoisePartMask = (int64_t{1} << kNoisePartBits) - 1;
 constexpr int64_t kNoiseCentre = kNoiseParts * kNoisePartMask / 2;
 constexpr double kNoiseUnit = 65536.0;
-constexpr double kThree = 3.0;
+constexpr double kNoiseSumVarianceDivisor = 3.0;  // the sum's sigma is 65536 / sqrt(this)
 
 // The sampled window is kept as 16-bit levels: level = round(32 sqrt(radiance))
 // in kLinearOne units, so 64 x white fits in 16 bits and one level is below
@@ -53,7 +54,7 @@ SimCamera::SimCamera(const Scene& scene, int width, int height, double noise, ui
     : scene_(scene),
       width_(width),
       height_(height),
-      noiseScale_(noise > 0.0 ? noise * std::sqrt(kThree) / kNoiseUnit : 0.0),
+      noiseScale_(noise > 0.0 ? noise * std::sqrt(kNoiseSumVarianceDivisor) / kNoiseUnit : 0.0),
       random_(seed) {}
 
 void SimCamera::sampleWindow(const WindowRect& window) {

@@ -1,0 +1,70 @@
+// The light-map picture: every light cell tinted, each edge it shares with a
+// dark cell (or the border) outlined, dark cells left as the thumbnail shows
+// them, wherever the light cells lie in a row.
+#include "light_map_png.h"
+
+#include <gtest/gtest.h>
+#include <stb_image.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "session_test_dirs.h"
+
+namespace {
+
+constexpr int kCell = 4;
+constexpr uint8_t kGrey = 100;
+const std::array<uint8_t, 3> kPicture = {kGrey, kGrey, kGrey};
+const std::array<uint8_t, 3> kOutline = {255, 255, 0};
+const std::array<uint8_t, 3> kTinted = {(kGrey + 255) / 2, (kGrey + 40) / 2, (kGrey + 0) / 2};
+
+TEST(LightMapPng, TintsAndOutlinesEveryLightCellOfARow) {
+    const std::vector<uint8_t> grey(32 * 24 * 3, kGrey);
+    const MapThumbnail thumbnail = makeMapThumbnail({32, 24, grey.data()}, kCell);
+    ASSERT_EQ(thumbnail.width, kLightMapWidth * kCell);
+    // A single cell after dark ones in its row, and a 2 x 2 block further on.
+    std::vector<uint8_t> map(kLightMapBytes, 0);
+    const auto light = [&](int column, int row) { map[row * kLightMapWidth + column] = 255; };
+    light(10, 5);
+    for (const auto& [column, row] : {std::pair{30, 5}, {31, 5}, {30, 6}, {31, 6}}) {
+        light(column, row);
+    }
+    const std::string path = freshTestDir() + "/map.png";
+    std::string error;
+    ASSERT_TRUE(writeLightMapPng(path, thumbnail, map.data(), error)) << error;
+
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    ASSERT_NE(pixels, nullptr);
+    ASSERT_EQ(std::make_pair(width, height), std::make_pair(thumbnail.width, thumbnail.height));
+    const auto at = [&](int cellColumn, int cellRow, int dx, int dy) {
+        const uint8_t* p =
+            pixels +
+            ((cellRow * kCell + dy) * static_cast<size_t>(width) + cellColumn * kCell + dx) * 3;
+        return std::array<uint8_t, 3>{p[0], p[1], p[2]};
+    };
+    const struct {
+        const char* what;
+        int column, row, dx, dy;
+        std::array<uint8_t, 3> expected;
+    } cases[] = {
+        {"dark cell", 9, 5, 1, 1, kPicture},
+        {"lone cell, inside", 10, 5, 1, 2, kTinted},
+        {"lone cell, left edge", 10, 5, 0, 1, kOutline},
+        {"lone cell, right edge", 10, 5, kCell - 1, 1, kOutline},
+        {"lone cell, top edge", 10, 5, 1, 0, kOutline},
+        {"lone cell, bottom edge", 10, 5, 2, kCell - 1, kOutline},
+        {"block, edge shared with a light cell", 30, 5, kCell - 1, 1, kTinted},
+        {"block, edge shared below", 31, 5, 1, kCell - 1, kTinted},
+        {"block, outer edge", 31, 6, kCell - 1, 2, kOutline},
+        {"dark cell after the block", 32, 5, 0, 1, kPicture},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(at(c.column, c.row, c.dx, c.dy), c.expected) << c.what;
+    }
+    stbi_image_free(pixels);
+}
+
+}  // namespace
