@@ -17,7 +17,9 @@ What is learned:
     frame shows and not from how it is exposed: three coefficients on the
     brightness of the frame's brightest cell against its mean and on its
     colourfulness, fitted by least squares (see Albedo). Both measures are
-    unchanged by an exposure change until the brightest cell clips.
+    unchanged by an exposure change until the brightest cell clips. The fitted
+    level is used on flat frames only; on any other frame it is kept next to
+    mid-grey, where the two measures cannot tell a dark scene from a bright one.
   * light segmentation: light sources, pixels that stay clipped when the exposure
     falls by 2 EV (a clipped channel of the photograph is taken as 4 x white),
     in compact regions (a clipped sky, wall or snow field is no light), with the
@@ -79,6 +81,18 @@ DECODE_GAMMA = 2.2
 LEVEL_EPS = 1e-4
 COLOUR_POWER = 8.0  # 2^(c x) is computed as (1 + c ln2 x / 8)^8
 FIT_RIDGE = 0.05  # a light ridge keeps the three coefficients from chasing outliers
+# Two answers, chosen by how flat the frame looks. A frame whose brightest cell is
+# at most FLAT_RATIO times its mean (cells counted as delivered, a clipped cell at
+# white) is a flat scene: every such training photograph is published at 0.27 or
+# brighter, and the fitted level is used, at least FLAT_FLOOR. Any other frame may be
+# anything from a sunny street to a dark lake or a black object (the validation
+# photographs hold both at the same ratio), so its level stays within
+# [DIM_FLOOR, DIM_CAP], next to mid-grey: a wrong guess there costs little.
+FLAT_RATIO = 3.5
+FLAT_GAIN = 30.0  # the switch is a sigmoid this steep in the ratio, nearly a step
+FLAT_FLOOR = 0.27
+DIM_FLOOR = 0.16
+DIM_CAP = 0.20
 # Fitted on the training photographs whole, at the published exposure and half an
 # EV under it: the exposures near which the loop settles.
 FIT_EVS = (-0.5, 0.0)
@@ -283,6 +297,15 @@ class Albedo:
     a clipped maximum taken at white would let each brighter frame ask for more.
     a, b and c are fitted by least squares on the training photographs.
 
+    The fitted level is only used as it is on flat frames (see FLAT_RATIO); other
+    frames get it bounded next to mid-grey. The flatness is measured with clipped
+    cells at white, so that a brighter frame can only look flatter: the switch can
+    move to the bright answer as the exposure rises, never back, and the camera's
+    loop, which would hop between the two answers if a brighter frame could ask
+    for the darker one, settles on one side of it instead. Both answers keep clear
+    of the engine's jump at score 27 (between them lie scores 20 to 27), so a level
+    drifting with the exposure cannot make the loop hop across that jump either.
+
     The level is then raised where the engine's score mapping lowers it (see
     engine_preimage), so that the loop settles at the level itself."""
 
@@ -305,6 +328,15 @@ class Albedo:
         chroma = (rgb.amax(1) - rgb.amin(1)).mean((1, 2))
         return torch.log2(brightest / mean), chroma
 
+    @staticmethod
+    def flatness(x):
+        """Brightest cell against the mean with every cell as delivered (a clipped
+        cell at white): the ratio the flat-scene switch reads."""
+        v = (0.5 * x + 0.5).permute(0, 3, 1, 2)
+        y = (v * torch.tensor(LUMA)[None, :, None, None]).sum(1, keepdim=True)
+        lin = F.relu(F.avg_pool2d(y, 4)) ** DECODE_GAMMA
+        return (lin.amax((1, 2, 3)) + LEVEL_EPS) / (lin.mean((1, 2, 3)) + LEVEL_EPS)
+
     def fit(self, x, log2_levels):
         ratio, chroma = self.features(x)
         a = torch.stack([torch.ones_like(ratio), ratio, chroma], 1).double()
@@ -318,7 +350,11 @@ class Albedo:
         (1 + c ln2 chroma / 8)^8, which the runtime's operators can express."""
         ratio, chroma = self.features(x)
         colour = (1.0 + self.c * math.log(2.0) * chroma / COLOUR_POWER) ** COLOUR_POWER
-        return (2.0 ** self.a) * (2.0 ** ratio) ** self.b * colour
+        fitted = (2.0 ** self.a) * (2.0 ** ratio) ** self.b * colour
+        flat = torch.sigmoid(FLAT_GAIN * (FLAT_RATIO - self.flatness(x)))
+        bright = FLAT_FLOOR + F.relu(fitted - FLAT_FLOOR)
+        dim = DIM_FLOOR + F.relu(fitted - DIM_FLOOR) - F.relu(fitted - DIM_CAP)
+        return dim + flat * (bright - dim)
 
     def log2_level(self, x):
         return torch.log2(self.level(x).clamp(min=1e-9))
@@ -619,7 +655,23 @@ def export_albedo(albedo):
     colour = g.op("Pow", [colour_base, g.const("colour_power", COLOUR_POWER, [])],
                   stem="colour")
     product = g.op("Mul", [ratio, colour], stem="level_rel")
-    level = g.conv1x1(product, [[2.0 ** albedo.a]], [0.0], "level")
+    fitted = g.conv1x1(product, [[2.0 ** albedo.a]], [0.0], "fitted")
+    # flat-scene switch on the brightest cell against the mean, cells as delivered
+    plain_mean = g.conv1x1(g.op("GlobalAveragePool", [decoded], stem="plain_mean"), [[1.0]],
+                           [LEVEL_EPS], "plain_mean_eps")
+    plain_max = g.conv1x1(g.op("MaxPool", [decoded], stem="plain_max", kernel_shape=[GRID, GRID],
+                               strides=[GRID, GRID]), [[1.0]], [LEVEL_EPS], "plain_max_eps")
+    flat = g.op("Sigmoid", [g.conv1x1(g.op("Div", [plain_max, plain_mean], stem="flatness"),
+                                      [[-FLAT_GAIN]], [FLAT_GAIN * FLAT_RATIO], "flat")],
+                stem="flat_p")
+    # bright = FLAT_FLOOR + relu(fitted - FLAT_FLOOR);
+    # dim = DIM_FLOOR + relu(fitted - DIM_FLOOR) - relu(fitted - DIM_CAP)
+    knees3 = g.op("Relu", [g.conv1x1(fitted, [[1.0]] * 3, [-FLAT_FLOOR, -DIM_FLOOR, -DIM_CAP],
+                                     "bounds")], stem="bounds_pos")
+    bright = g.conv1x1(knees3, [[1.0, 0.0, 0.0]], [FLAT_FLOOR], "bright")
+    dim = g.conv1x1(knees3, [[0.0, 1.0, -1.0]], [DIM_FLOOR], "dim")
+    gap = g.op("Mul", [flat, g.op("Sub", [bright, dim], stem="gap")], stem="flat_gap")
+    level = g.op("Add", [dim, gap], stem="level")
     # engine_preimage: score + 4 ramp(19, 20) - 2 ramp(23, 25), as fractions
     knees = [PULL_FROM - 1.0, PULL_FROM, PULL_EASE_FROM, PULL_EASE_TO]
     hinge = g.op("Relu", [g.conv1x1(level, [[100.0]] * 4, [-k for k in knees], "knees")],
@@ -633,8 +685,9 @@ def export_albedo(albedo):
     return model_of(g, [image_input()], [info],
                     "Intended exposure level of the scene (mean linear luminance of the scene "
                     "as published, a fraction, mid-grey about 0.18) from the brightest cell "
-                    "against the frame's mean and from colourfulness; raised where the "
-                    "engine's score mapping lowers it.")
+                    "against the frame's mean and from colourfulness; used as fitted, at "
+                    f"least {FLAT_FLOOR}, on flat frames, else kept within {DIM_FLOOR} to "
+                    f"{DIM_CAP}; raised where the engine's score mapping lowers it.")
 
 
 def export_light(net):
