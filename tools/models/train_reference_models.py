@@ -624,12 +624,14 @@ def model_of(g, inputs, outputs, doc):
 def export_albedo(albedo):
     g = GraphBuilder("xepo_albedo")
     nchw = g.op("Transpose", ["image"], stem="nchw", perm=[0, 3, 1, 2])
-    # R', G', B', Y' of the gamma-encoded values, averaged over 4 x 4 cells
+    # R', G', B', Y' of the gamma-encoded values, averaged over 4 x 4 cells: the
+    # input is averaged first and undone per cell (both steps are linear), so the
+    # only work at full size is one pooling of three planes
     w = np.zeros((4, 3), dtype=np.float32)
     w[:3] = np.eye(3) * 0.5
     w[3] = 0.5 * LUMA
-    planes = g.conv1x1(nchw, w, [0.5] * 4, "planes")
-    cells = g.op("AveragePool", [planes], stem="cells", kernel_shape=[4, 4], strides=[4, 4])
+    pooled = g.op("AveragePool", [nchw], stem="pooled", kernel_shape=[4, 4], strides=[4, 4])
+    cells = g.conv1x1(pooled, w, [0.5] * 4, "cells")
     luma = g.op("Relu", [g.conv1x1(cells, [[0.0, 0.0, 0.0, 1.0]], [0.0], "luma")],
                 stem="luma_pos")
     decoded = g.op("Pow", [luma, g.const("decode", DECODE_GAMMA, [])], stem="decoded")
