@@ -83,11 +83,12 @@ COLOUR_POWER = 8.0  # 2^(c x) is computed as (1 + c ln2 x / 8)^8
 FIT_RIDGE = 0.05  # a light ridge keeps the three coefficients from chasing outliers
 # Two answers, chosen by how flat the frame looks. A frame whose brightest cell is
 # at most FLAT_RATIO times its mean (cells counted as delivered, a clipped cell at
-# white) is a flat scene: every such training photograph is published at 0.27 or
-# brighter, and the fitted level is used, at least FLAT_FLOOR. Any other frame may be
-# anything from a sunny street to a dark lake or a black object (the validation
-# photographs hold both at the same ratio), so its level stays within
-# [DIM_FLOOR, DIM_CAP], next to mid-grey: a wrong guess there costs little.
+# white) is a flat scene: every training photograph that flat at its published
+# exposure is published at 0.27 or brighter, and the fitted level is used, at least
+# FLAT_FLOOR. The other training photographs are published from 0.13 to 0.26, dark
+# and mid-grey scenes alike, and the fitted level does not sort them (it gives a
+# black object the level of a daylight scene), so on any other frame the level stays
+# within [DIM_FLOOR, DIM_CAP], next to mid-grey: a wrong guess there costs little.
 FLAT_RATIO = 3.5
 FLAT_GAIN = 30.0  # the switch is a sigmoid this steep in the ratio, nearly a step
 FLAT_FLOOR = 0.27
