@@ -1,6 +1,8 @@
 // Whole-engine benchmarks: the frame call (qiraAeProcess, full pipeline) over
 // camera-like frame sequences at three sizes, and the image-file entry
-// (runAeEngineImage) per sample photograph.
+// (runAeEngineImage) per sample photograph. Beside the host runtime, also one
+// run of each model file of the default set (models/) and of the formula
+// baseline (tools/models/formula/), as the engine runs them.
 //
 // The program is built twice: beside the instant runtime, whose models answer
 // at once (the engine's own cost), and beside the host runtime with the default
@@ -15,9 +17,11 @@
 #include <map>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_support.h"
+#include "qdnn_runner/qdnn_runner.h"
 #include "xepo.h"
 
 // A counting allocator: every operator new of the process (the engine and the
@@ -374,6 +378,42 @@ void imageBenchmark(benchmark::State& state, int photo) {
     }
 }
 
+// One model file on the host runtime, as the engine runs it: a runner on the
+// "NEURON" backend, one forward per iteration on a mid-grey ramp (or the
+// smooth model's three numbers).
+struct ModelCase {
+    const char* file;
+    size_t inputFloats;
+    size_t outputFloats;
+};
+constexpr size_t kImageFloats = 224 * 224 * 3;
+const ModelCase kModelCases[] = {
+    {"xepo_entrance.qdnn", kImageFloats, 4},
+    {"xepo_albedo.qdnn", kImageFloats, 1},
+    {"light-STDCNet813.pt.tflite.qdnn", kImageFloats, 56 * 56 * 2},
+    {"xepo_smooth.qdnn", 3, 1},
+};
+
+void modelBenchmark(benchmark::State& state, std::string dir, ModelCase model) {
+    QDNNRunner runner(dir + model.file, "NEURON", 20, 3);
+    if (runner.init() != QDNNRunner::kOk) {
+        state.SkipWithError("model not loaded");
+        return;
+    }
+    std::vector<float> input(model.inputFloats);
+    for (size_t i = 0; i < input.size(); ++i) {
+        input[i] = static_cast<float>(i % 224) / 224.0f - 0.5f;
+    }
+    std::vector<float> output(model.outputFloats);
+    for (auto _ : state) {
+        if (runner.forward({input.data()}, {output.data()}) != QDNNRunner::kOk) {
+            state.SkipWithError("forward failed");
+            return;
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -395,6 +435,19 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(name.c_str(), imageBenchmark, photo)
             ->Unit(benchmark::kMicrosecond)
             ->MeasureProcessCPUTime();
+    }
+    if (runtime == "models") {
+        const std::pair<const char*, std::string> sets[] = {
+            {"default", modelDir()},
+            {"formula", std::string(XEPO_SOURCE_DIR) + "/tools/models/formula/"}};
+        for (const auto& set : sets) {
+            for (const ModelCase& model : kModelCases) {
+                const std::string name = std::string("model/") + set.first + "/" + model.file;
+                benchmark::RegisterBenchmark(name.c_str(), modelBenchmark, set.second, model)
+                    ->Unit(benchmark::kMicrosecond)
+                    ->MeasureProcessCPUTime();
+            }
+        }
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -101,7 +101,7 @@ COUNTERS = ("mean_level_diff_vs_opencv", "regions", "score", "errors", "allocati
 
 
 GROUP_ORDER = ("preprocess/", "labelling/", "frame/instant/", "frame/models/", "image/instant/",
-               "image/models/")
+                "image/models/", "model/default/", "model/formula/")
 SCENARIO_ORDER = ("steady", "pan", "cuts", "mixed", "yuvtoBuffer", "opencv_baseline",
                   "output_floor", "sample_floor")
 

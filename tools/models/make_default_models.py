@@ -4,7 +4,8 @@ come from metering formulas instead of training.
 
     /usr/bin/python3 tools/models/make_default_models.py [OUTPUT_DIR]
 
-OUTPUT_DIR defaults to models/ beside this repository's tools/. Every run writes
+OUTPUT_DIR defaults to tools/models/formula/ (the baseline set beside the trained
+default models in models/). Every run writes
 the same bytes (no time stamps, no random numbers), so the committed files can be
 checked against a fresh run.
 
@@ -236,7 +237,7 @@ def main(argv):
         print(__doc__.strip())
         return 0 if len(argv) == 2 else 2
     here = os.path.dirname(os.path.abspath(__file__))
-    out_dir = argv[1] if len(argv) == 2 else os.path.join(here, "..", "..", "models")
+    out_dir = argv[1] if len(argv) == 2 else os.path.join(here, "formula")
     os.makedirs(out_dir, exist_ok=True)
     for key, file_name in MODEL_FILES.items():
         data = MAKERS[key]().SerializeToString()
