@@ -638,9 +638,13 @@ class Export:
         norm = self.tile(norm, GRID, "norm_tile")
         rel = g.op("Div", [g.op("Concat", [mean_y, top], stem="cell_y", axis=1), norm],
                    stem="rel")
-        around = g.op("AveragePool", [clip_top], stem="around",
-                      kernel_shape=[CONTEXT_CELLS] * 2, strides=[1, 1],
-                      pads=[CONTEXT_CELLS // 2] * 4, count_include_pad=1)
+        # the 15 x 15 average as a 15 x 1 and a 1 x 15 one (zeros outside, so the same
+        # sum), 30 additions a cell instead of 225
+        half = CONTEXT_CELLS // 2
+        around = g.op("AveragePool", [clip_top], stem="around_v", kernel_shape=[CONTEXT_CELLS, 1],
+                      strides=[1, 1], pads=[half, 0, half, 0], count_include_pad=1)
+        around = g.op("AveragePool", [around], stem="around", kernel_shape=[1, CONTEXT_CELLS],
+                      strides=[1, 1], pads=[0, half, 0, half], count_include_pad=1)
         h = g.op("Concat", [mean_y, top, clip_top, shares, rel, around], stem="light_in",
                  axis=1)
         h = g.op("Relu", [self.conv(h, net.c1, "l1")], stem="l1_r")
@@ -648,8 +652,11 @@ class Export:
         h = g.op("Relu", [self.conv(h, net.c3, "l3")], stem="l3_r")
         z = self.conv(h, net.c4, "l4")
         self.rel = rel  # mean and brightest Y' against the frame's mean, for the texture
-        return g.op("MaxPool", [z], stem="glare", kernel_shape=[2 * GLARE_CELLS + 1] * 2,
-                    strides=[1, 1], pads=[GLARE_CELLS] * 4)
+        # the 5 x 5 maximum as a 5 x 1 and a 1 x 5 one
+        z = g.op("MaxPool", [z], stem="glare_v", kernel_shape=[2 * GLARE_CELLS + 1, 1],
+                 strides=[1, 1], pads=[GLARE_CELLS, 0, GLARE_CELLS, 0])
+        return g.op("MaxPool", [z], stem="glare", kernel_shape=[1, 2 * GLARE_CELLS + 1],
+                    strides=[1, 1], pads=[0, GLARE_CELLS, 0, GLARE_CELLS])
 
     def light_scores(self, z):
         g = self.g
