@@ -46,7 +46,7 @@ import numpy as np
 import onnx
 import torch
 import torch.nn.functional as F
-from onnx import TensorProto, helper
+from onnx import TensorProto, helper, numpy_helper
 from PIL import Image
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -123,6 +123,13 @@ BATCH = 32
 # The light scores are sigmoid(+-LIGHT_SCORE_GAIN * z): the decision (z > 0) is the
 # network's, the gain makes the entrance's soft share of light cells a count.
 LIGHT_SCORE_GAIN = 6.0
+LIGHT_INPUTS = 8  # cell measures the light network reads (LightNet.inputs)
+# A lamp is a clipped region of at most LIGHT_MAX_AREA of the frame (some 60 cells):
+# the share of clipping cells in this many cells around a cell tells it from a
+# clipped wall or sky
+CONTEXT_CELLS = 15
+# Share of light cells at which entrance [3] reaches the engine's 0.3
+LIGHT_SCENE_SHARE = LIGHT_SHARE_PIVOT - math.log(7.0 / 3.0) / LIGHT_SHARE_GAIN
 
 
 # ---------------------------------------------------------------------------
@@ -248,14 +255,18 @@ def render(photo, window, ev, boost, noise, flip, gen):
     return model_input[0], math.log2(max(level, 1e-6)), cells[0, 0]
 
 
-def batch(photos, rng, gen, size):
+def batch(photos, rng, gen, size, always_boost=False):
     """`size` frames in pairs: frames 2i and 2i + 1 show the same crop of the same
-    photograph at two different exposures (and independent noise)."""
+    photograph at two different exposures (and independent noise). With
+    `always_boost` every clipped channel of the photograph is taken as 4 x white, the
+    assumption the light labels are made under (without it a quarter of the frames
+    show the labelled lamps at white, where they do not stay clipped as the exposure
+    falls, and teach the network to mark white surfaces)."""
     inputs, levels, cells = [], [], []
     for _ in range(size // 2):
         photo = photos[rng.integers(len(photos))]
         window = crop_window(rng, photo.linear.shape[1], photo.linear.shape[2])
-        boost, flip = rng.uniform() < 0.75, rng.uniform() < 0.5
+        boost, flip = rng.uniform() < 0.75 or always_boost, rng.uniform() < 0.5
         for ev in rng.uniform(-EV_RANGE, EV_RANGE, 2):
             frame, level, cell = render(photo, window, ev, boost, rng.uniform(0, MAX_NOISE),
                                         flip, gen)
@@ -271,15 +282,6 @@ def batch(photos, rng, gen, size):
 
 def tile(t, size):
     return t.expand(-1, -1, size, size)
-
-
-def denorm_planes(x, extra=True):
-    """NHWC model input -> NCHW (R', G', B', clip, black) at full size."""
-    v = (0.5 * x + 0.5).permute(0, 3, 1, 2)
-    y = (v * torch.tensor(LUMA)[None, :, None, None]).sum(1, keepdim=True)
-    clip = F.relu(CLIP_GAIN * (y - CLIP_PIVOT))
-    black = F.relu(BLACK_GAIN * (BLACK_PIVOT - y))
-    return torch.cat([F.relu(v), clip, black], 1), y
 
 
 class Albedo:
@@ -381,33 +383,69 @@ def engine_preimage(level):
     return raised / 100.0
 
 
+def cell_features(x):
+    """(mean R', G', B', Y') per 4 x 4 cell (B, 4, 56, 56), the brightest channel value
+    of each cell (B, 1, 56, 56) and the frame's mean Y' (B, 1, 1, 1), computed as the
+    exported graph computes them: the NHWC input is read as one plane of 224 rows of
+    672 interleaved values, so that a single strided convolution and a single max
+    pooling over 4 x 12 values are the only work at full size (no transpose)."""
+    plane = x.reshape(x.shape[0], 1, IMAGE, 3 * IMAGE)
+    w, b = cell_weights()
+    cells = F.conv2d(plane, torch.from_numpy(w), torch.from_numpy(b), stride=(4, 12))
+    brightest = 0.5 * F.max_pool2d(plane, (4, 12), stride=(4, 12)) + 0.5
+    frame_mean = cells[:, 3:].mean((2, 3), keepdim=True)
+    return cells, brightest, frame_mean
+
+
+def cell_weights():
+    """Weights of the strided convolution that turns a 4 x 12 block of interleaved
+    normalised values into the cell's mean R', G', B' and Y' (v / 255)."""
+    w = np.zeros((4, 1, 4, 12), dtype=np.float32)
+    for c in range(3):
+        w[c, 0, :, c::3] = 0.5 / 16.0
+        w[3, 0, :, c::3] = 0.5 * LUMA[c] / 16.0
+    return w, np.full(4, 0.5, dtype=np.float32)
+
+
 class LightNet(torch.nn.Module):
+    """Light sources per cell from eight cell measures: mean Y', brightest channel,
+    whether the brightest pixel clips, whether the whole cell clips, how black it is,
+    mean and brightest against the frame's mean, and the share of clipping cells in
+    the 15 x 15 cells around it. That last one tells a lamp (a clipped region of at
+    most 2 % of the frame, some 60 cells) from a clipped wall or sky, which fills
+    the cells around it; the relative brightness finds lamps on frames dark enough
+    that they no longer clip."""
+
     def __init__(self):
         super().__init__()
-        self.c1 = torch.nn.Conv2d(6, 8, 3, padding=1)
+        self.c1 = torch.nn.Conv2d(LIGHT_INPUTS, 8, 3, padding=1)
         self.c2 = torch.nn.Conv2d(8, 8, 3, padding=2, dilation=2)
         self.c3 = torch.nn.Conv2d(8, 8, 3, padding=4, dilation=4)
         self.c4 = torch.nn.Conv2d(8, 1, 1)
 
     @staticmethod
     def cells(x):
-        """(mean Y', max Y', clip share, black share) per 4 x 4 cell and the frame's mean Y'."""
-        planes, y = denorm_planes(x)
-        mean_planes = F.avg_pool2d(planes[:, 3:], 4)
-        mean_y = F.avg_pool2d(y, 4)
-        max_y = F.max_pool2d(y, 4)
-        frame_mean = mean_y.mean((2, 3), keepdim=True)
-        return mean_y, max_y, mean_planes, frame_mean
+        """(mean Y', brightest channel) per cell (B, 2, 56, 56) and the frame's mean Y'."""
+        cells, brightest, frame_mean = cell_features(x)
+        return torch.cat([cells[:, 3:], brightest], 1), frame_mean
 
     def source_logit(self, x):
-        return self.source_head(torch.cat(self.cells(x)[:3], 1), self.cells(x)[3])
+        return self.source_head(*self.cells(x))
+
+    @staticmethod
+    def inputs(cell_planes, frame_mean):
+        mean_y, top = cell_planes[:, :1], cell_planes[:, 1:2]
+        clip_top = F.relu(CLIP_GAIN * (top - CLIP_PIVOT))
+        clip_cell = F.relu(CLIP_GAIN * (mean_y - CLIP_PIVOT))
+        black = F.relu(BLACK_GAIN * (BLACK_PIVOT - mean_y))
+        rel = cell_planes / tile(frame_mean.expand(-1, 2, -1, -1) + NORM_EPS, GRID)
+        around = F.avg_pool2d(clip_top, CONTEXT_CELLS, stride=1, padding=CONTEXT_CELLS // 2,
+                              count_include_pad=True)
+        return torch.cat([mean_y, top, clip_top, clip_cell, black, rel, around], 1)
 
     def source_head(self, cell_planes, frame_mean):
-        """cell_planes: (B, 4, 56, 56) mean Y', max Y', clip and black share."""
-        mean_y, max_y, shares = cell_planes[:, :1], cell_planes[:, 1:2], cell_planes[:, 2:]
-        norm = tile(frame_mean.expand(-1, 2, -1, -1) + NORM_EPS, GRID)
-        rel = torch.cat([mean_y, max_y], 1) / norm
-        h = F.relu(self.c1(torch.cat([mean_y, max_y, shares, rel], 1)))
+        """cell_planes: (B, 2, 56, 56) mean Y' and brightest channel per cell."""
+        h = F.relu(self.c1(self.inputs(cell_planes, frame_mean)))
         h = F.relu(self.c2(h))
         h = F.relu(self.c3(h))
         return self.c4(h)  # (B, 1, 56, 56)
@@ -436,9 +474,9 @@ def render_pool(photos, rng, gen, count, log):
     light_planes, frame_means, sources = [], [], []
     with torch.no_grad():
         for start in range(0, count, 32):
-            x, _, cells = batch(photos, rng, gen, min(32, count - start))
-            mean_y, max_y, shares, frame_mean = LightNet.cells(x)
-            light_planes.append(torch.cat([mean_y, max_y, shares], 1))
+            x, _, cells = batch(photos, rng, gen, min(32, count - start), always_boost=True)
+            cell_planes, frame_mean = LightNet.cells(x)
+            light_planes.append(cell_planes)
             frame_means.append(frame_mean)
             sources.append(cells)
     log(f"rendered {count} training frames")
@@ -565,52 +603,60 @@ class Export:
         parts = [powers[p] for p in sorted(powers, reverse=True) if size & p]
         return parts[0] if len(parts) == 1 else g.op("Concat", parts, stem=stem + "_h", axis=2)
 
-    def planes(self):
-        """(R', G', B', clip, black) at full size, from the NHWC input."""
-        g = self.g
-        nchw = g.op("Transpose", ["image"], stem="nchw", perm=[0, 3, 1, 2])
-        w = np.zeros((5, 3), dtype=np.float32)
-        b = np.zeros(5, dtype=np.float32)
-        w[:3, :3] = np.eye(3) * 0.5
-        b[:3] = 0.5
-        # clip = CLIP_GAIN * (Y' - pivot), Y' = 0.5 * (luma . x) + 0.5
-        w[3] = CLIP_GAIN * 0.5 * LUMA
-        b[3] = CLIP_GAIN * (0.5 - CLIP_PIVOT)
-        w[4] = -BLACK_GAIN * 0.5 * LUMA
-        b[4] = BLACK_GAIN * (BLACK_PIVOT - 0.5)
-        return g.op("Relu", [g.conv1x1(nchw, w, b, "planes")], stem="planes_pos"), nchw
-
     def light_cells(self):
-        """Light path shared by the light and entrance models: returns the cell luma
-        (1, 1, 56, 56), the cell's brightest pixel (1, 1, 56, 56), the clip and black
-        shares (1, 2, 56, 56), the frame's mean luma (1, 1, 1, 1) and the NCHW input."""
+        """Cell measures shared by the light and entrance models, as cell_features
+        computes them: the cells' mean R', G', B', Y' (1, 4, 56, 56), mean Y'
+        (1, 1, 56, 56), brightest channel value (1, 1, 56, 56) and the frame's mean Y'
+        (1, 1, 1, 1). The NHWC input is read as one plane of 224 x 672 interleaved
+        values; a strided convolution and a max pooling are all the full-size work."""
         g = self.g
-        nchw = g.op("Transpose", ["image"], stem="nchw", perm=[0, 3, 1, 2])
-        # Y', clip and black per pixel, Y' = 0.5 * (luma . x) + 0.5
-        w = np.stack([0.5 * LUMA, CLIP_GAIN * 0.5 * LUMA, -BLACK_GAIN * 0.5 * LUMA])
-        b = [0.5, CLIP_GAIN * (0.5 - CLIP_PIVOT), BLACK_GAIN * (BLACK_PIVOT - 0.5)]
-        px = g.op("Relu", [g.conv1x1(nchw, w, b, "px")], stem="px_pos")
-        mean_px = g.op("AveragePool", [px], stem="cell_mean", kernel_shape=[4, 4], strides=[4, 4])
-        max_px = g.op("MaxPool", [px], stem="cell_max", kernel_shape=[4, 4], strides=[4, 4])
-        mean_y = g.conv1x1(mean_px, [[1.0, 0.0, 0.0]], [0.0], "mean_y")
-        shares = g.conv1x1(mean_px, [[0.0, 1.0, 0.0], [0.0, 0.0, 1.0]], [0.0, 0.0], "shares")
-        max_y = g.conv1x1(max_px, [[1.0, 0.0, 0.0]], [0.0], "max_y")
+        shape = g._fresh("plane_shape")
+        g.initializers.append(numpy_helper.from_array(
+            np.array([1, 1, IMAGE, 3 * IMAGE], dtype=np.int64), shape))
+        plane = g.op("Reshape", ["image", shape], stem="plane")
+        w, b = cell_weights()
+        cells = g.op("Conv", [plane, g.const("cells_w", w), g.const("cells_b", b)],
+                     stem="cells", kernel_shape=[4, 12], strides=[4, 12])
+        top = g.conv1x1(g.op("MaxPool", [plane], stem="cell_top", kernel_shape=[4, 12],
+                             strides=[4, 12]), [[0.5]], [0.5], "top")
+        mean_y = g.conv1x1(cells, [[0.0, 0.0, 0.0, 1.0]], [0.0], "mean_y")
         frame_mean = g.op("GlobalAveragePool", [mean_y], stem="frame_mean")
-        return mean_y, max_y, shares, frame_mean, nchw
+        return cells, mean_y, top, frame_mean
 
-    def source_logit(self, net, mean_y, max_y, shares, frame_mean, nchw=None):
+    def shares(self, mean_y):
+        """Whole-cell clipping and blackness per cell (1, 2, 56, 56)."""
         g = self.g
+        return g.op("Relu", [g.conv1x1(mean_y, [[CLIP_GAIN], [-BLACK_GAIN]],
+                                       [-CLIP_GAIN * CLIP_PIVOT, BLACK_GAIN * BLACK_PIVOT],
+                                       "shares")], stem="shares_pos")
+
+    def source_logit(self, net, mean_y, top, frame_mean, shares):
+        g = self.g
+        clip_top = g.op("Relu", [g.conv1x1(top, [[CLIP_GAIN]], [-CLIP_GAIN * CLIP_PIVOT],
+                                           "clip_top")], stem="clip_top_pos")
         norm = g.conv1x1(frame_mean, [[1.0], [1.0]], [NORM_EPS, NORM_EPS], "norm")
         norm = self.tile(norm, GRID, "norm_tile")
-        rel = g.op("Div", [g.op("Concat", [mean_y, max_y], stem="cell_y", axis=1), norm],
+        rel = g.op("Div", [g.op("Concat", [mean_y, top], stem="cell_y", axis=1), norm],
                    stem="rel")
-        h = g.op("Concat", [mean_y, max_y, shares, rel], stem="light_in", axis=1)
+        # the 15 x 15 average as a 15 x 1 and a 1 x 15 one (zeros outside, so the same
+        # sum), 30 additions a cell instead of 225
+        half = CONTEXT_CELLS // 2
+        around = g.op("AveragePool", [clip_top], stem="around_v", kernel_shape=[CONTEXT_CELLS, 1],
+                      strides=[1, 1], pads=[half, 0, half, 0], count_include_pad=1)
+        around = g.op("AveragePool", [around], stem="around", kernel_shape=[1, CONTEXT_CELLS],
+                      strides=[1, 1], pads=[0, half, 0, half], count_include_pad=1)
+        h = g.op("Concat", [mean_y, top, clip_top, shares, rel, around], stem="light_in",
+                 axis=1)
         h = g.op("Relu", [self.conv(h, net.c1, "l1")], stem="l1_r")
         h = g.op("Relu", [self.conv(h, net.c2, "l2")], stem="l2_r")
         h = g.op("Relu", [self.conv(h, net.c3, "l3")], stem="l3_r")
         z = self.conv(h, net.c4, "l4")
-        return g.op("MaxPool", [z], stem="glare", kernel_shape=[2 * GLARE_CELLS + 1] * 2,
-                    strides=[1, 1], pads=[GLARE_CELLS] * 4)
+        self.rel = rel  # mean and brightest Y' against the frame's mean, for the texture
+        # the 5 x 5 maximum as a 5 x 1 and a 1 x 5 one
+        z = g.op("MaxPool", [z], stem="glare_v", kernel_shape=[2 * GLARE_CELLS + 1, 1],
+                 strides=[1, 1], pads=[GLARE_CELLS, 0, GLARE_CELLS, 0])
+        return g.op("MaxPool", [z], stem="glare", kernel_shape=[1, 2 * GLARE_CELLS + 1],
+                    strides=[1, 1], pads=[0, GLARE_CELLS, 0, GLARE_CELLS])
 
     def light_scores(self, z):
         g = self.g
@@ -696,7 +742,8 @@ def export_albedo(albedo):
 def export_light(net):
     g = GraphBuilder("xepo_light_sources")
     e = Export(g)
-    z = e.source_logit(net, *e.light_cells())
+    _, mean_y, top, frame_mean = e.light_cells()
+    z = e.source_logit(net, mean_y, top, frame_mean, e.shares(mean_y))
     g.op("Transpose", [e.light_scores(z)], output="light_cells", perm=[0, 2, 3, 1])
     out = helper.make_tensor_value_info("light_cells", TensorProto.FLOAT, [1, GRID, GRID, 2])
     return model_of(g, [image_input()], [out],
@@ -708,22 +755,22 @@ def export_light(net):
 def export_entrance(net, texture_gain, texture_pivot):
     g = GraphBuilder("xepo_entrance")
     e = Export(g)
-    mean_y, max_y, shares, frame_mean, nchw = e.light_cells()
-    z = e.source_logit(net, mean_y, max_y, shares, frame_mean)
+    cells, mean_y, top, frame_mean = e.light_cells()
+    shares = e.shares(mean_y)
+    z = e.source_logit(net, mean_y, top, frame_mean, shares)
     light_share = g.op("GlobalAveragePool", [e.light_scores(z)], stem="light_share")
     light_scene = g.op("Sigmoid", [g.conv1x1(light_share, [[0.0, LIGHT_SHARE_GAIN]],
                                               [-LIGHT_SHARE_GAIN * LIGHT_SHARE_PIVOT],
                                               "light_scene")], stem="light_scene_p")
 
-    # texture: |difference| of neighbouring cells' normalised luma, both directions
-    norm = e.tile(g.conv1x1(frame_mean, [[1.0]], [NORM_EPS], "tex_norm"), GRID, "tex_tile")
-    u = g.op("Div", [mean_y, norm], stem="tex_u")
-    kernels = np.zeros((4, 1, 2, 2), dtype=np.float32)
+    # texture: |difference| of neighbouring cells' normalised luma, both directions; the
+    # normalised luma is the light network's relative mean (channel 0 of e.rel)
+    kernels = np.zeros((4, 2, 2, 2), dtype=np.float32)
     kernels[0, 0, 0] = [1, -1]
     kernels[1, 0, 0] = [-1, 1]
     kernels[2, 0, :, 0] = [1, -1]
     kernels[3, 0, :, 0] = [-1, 1]
-    diffs = g.op("Conv", [u, g.const("tex_w", kernels), g.const("tex_b", np.zeros(4))],
+    diffs = g.op("Conv", [e.rel, g.const("tex_w", kernels), g.const("tex_b", np.zeros(4))],
                  stem="tex_d", kernel_shape=[2, 2])
     texture = g.op("GlobalAveragePool", [g.op("Relu", [diffs], stem="tex_abs")], stem="tex_mean")
     texture_ok = g.op("Sigmoid", [g.conv1x1(texture, [[texture_gain] * 4],
@@ -740,8 +787,7 @@ def export_entrance(net, texture_gain, texture_pivot):
                  stem="scene")
 
     # high-key: share of bright, neutral cells (cell means of R', G', B')
-    rgb_cells = g.conv1x1(g.op("AveragePool", [nchw], stem="hk_cells", kernel_shape=[4, 4],
-                               strides=[4, 4]), np.eye(3) * 0.5, [0.5] * 3, "hk_rgb")
+    rgb_cells = g.conv1x1(cells, np.eye(4)[:3], [0.0] * 3, "hk_rgb")
     diffs6 = g.conv1x1(rgb_cells, [[1, -1, 0], [-1, 1, 0], [0, 1, -1], [0, -1, 1], [-1, 0, 1],
                                    [1, 0, -1]], [0.0] * 6, "hk_diff")
     chroma = g.conv1x1(g.op("Relu", [diffs6], stem="hk_abs"), [[0.5] * 6], [0.0], "hk_chroma")
@@ -761,7 +807,9 @@ def export_entrance(net, texture_gain, texture_pivot):
 
 def entrance_reference(net, x, texture_gain, texture_pivot):
     """The exported entrance's arithmetic in torch, to check the export."""
-    mean_y, max_y, shares, frame_mean = net.cells(x)
+    cell_planes, frame_mean = net.cells(x)
+    mean_y = cell_planes[:, :1]
+    shares = net.inputs(cell_planes, frame_mean)[:, 3:5]
     z = F.max_pool2d(net.source_logit(x), 2 * GLARE_CELLS + 1, stride=1, padding=GLARE_CELLS)
     share = torch.sigmoid(LIGHT_SCORE_GAIN * z).mean((1, 2, 3))
     light_scene = torch.sigmoid(LIGHT_SHARE_GAIN * (share - LIGHT_SHARE_PIVOT))
@@ -782,6 +830,9 @@ def validate(albedo, light, photos, log):
     evs = [-2.0, -1.0, 0.0, 1.0, 2.0]
     gen = torch.Generator().manual_seed(SEED + 7)
     hits = {"tp": 0, "fp": 0, "fn": 0}
+    # frames the entrance marks a light scene ([3] at least 0.3), and of those the
+    # ones whose taught light map is as large as the share that sets it
+    scenes = {"marked": 0, "marked_taught": 0, "taught": 0}
     with torch.no_grad():
         for photo in photos:
             rng = np.random.default_rng(SEED + 11)
@@ -790,8 +841,15 @@ def validate(albedo, light, photos, log):
             for ev in evs:
                 x, level, cells = render(photo, window, ev, True, 1.0, False, gen)
                 preds.append(float(albedo.log2_level(x[None])[0]))
-                predicted = light(x[None])[0, :, :, 1] > 0.5
+                scores = light(x[None])[0, :, :, 1]
+                predicted = scores > 0.5
                 truth = glare(cells[None])[0] > 0.5
+                marked = float(torch.sigmoid(LIGHT_SHARE_GAIN * (scores.mean()
+                                                                 - LIGHT_SHARE_PIVOT))) >= 0.3
+                taught = float(truth.float().mean()) >= LIGHT_SCENE_SHARE
+                scenes["marked"] += int(marked)
+                scenes["taught"] += int(taught)
+                scenes["marked_taught"] += int(marked and taught)
                 hits["tp"] += int((predicted & truth).sum())
                 hits["fp"] += int((predicted & ~truth).sum())
                 hits["fn"] += int((~predicted & truth).sum())
@@ -813,6 +871,7 @@ def validate(albedo, light, photos, log):
         "max_spread_ev": round(float(np.max(spreads)), 3),
         "light_precision": round(hits["tp"] / max(1, hits["tp"] + hits["fp"]), 3),
         "light_recall": round(hits["tp"] / max(1, hits["tp"] + hits["fn"]), 3),
+        "light_scene_frames": scenes,
     }
     log(f"validation: {json.dumps(summary)}")
     return summary, rows
