@@ -581,27 +581,23 @@ class Export:
                              g.const(stem + "_b", f32(conv.bias))], stem=stem,
                     kernel_shape=list(k), pads=pads, dilations=list(conv.dilation), **attrs)
 
-    def tile(self, x, size, stem):
-        """(1, C, 1, 1) -> (1, C, size, size) by concatenation (size a sum of powers of 2)."""
+    def repeat(self, x, size, axis, stem):
+        """x repeated `size` times along `axis` by concatenation: doublings, then
+        the powers of 2 that make up `size`."""
         g = self.g
         powers = {1: x}
-        row = x
         n = 1
         while 2 * n <= size:
-            row = g.op("Concat", [row, row], stem=stem + "_w", axis=3)
+            x = g.op("Concat", [x, x], stem=stem, axis=axis)
             n *= 2
-            powers[n] = row
+            powers[n] = x
         parts = [powers[p] for p in sorted(powers, reverse=True) if size & p]
-        row = parts[0] if len(parts) == 1 else g.op("Concat", parts, stem=stem + "_w", axis=3)
-        powers = {1: row}
-        block = row
-        n = 1
-        while 2 * n <= size:
-            block = g.op("Concat", [block, block], stem=stem + "_h", axis=2)
-            n *= 2
-            powers[n] = block
-        parts = [powers[p] for p in sorted(powers, reverse=True) if size & p]
-        return parts[0] if len(parts) == 1 else g.op("Concat", parts, stem=stem + "_h", axis=2)
+        return parts[0] if len(parts) == 1 else g.op("Concat", parts, stem=stem, axis=axis)
+
+    def tile(self, x, size, stem):
+        """(1, C, 1, 1) -> (1, C, size, size): across the width, then down."""
+        row = self.repeat(x, size, 3, stem + "_w")
+        return self.repeat(row, size, 2, stem + "_h")
 
     def light_cells(self):
         """Cell measures shared by the light and entrance models, as cell_features
