@@ -77,6 +77,8 @@ TEST(LimitScoreCrossing, FirstStableFrameMayNotCrossNeutral) {
         {1, 0, 30, 12, 300, 30, "bright last output floors a dark score"},
         {1, 0, 50, 12, 300, 44, "the floor is clamped to 44"},
         {1, 0, 15, 17, 300, 17, "no crossing, no limit"},
+        {1, 0, 17, 15, 300, 15, "both below neutral, the last output higher: no floor"},
+        {1, 0, 25, 20, 300, 20, "both above neutral, the last output higher: no floor"},
         {1, 3, 15, 25, 300, 25, "not the first stable frame"},
         {0, 0, 15, 25, 300, 25, "not stable"},
         {1, 0, 15, 25, 0, 25, "lux 0 is not limited"},

@@ -74,7 +74,7 @@ TEST(SynthFrames, ColourAndLuxOfAFlatWindow) {
     for (const auto& [grey, lux] : greyToLux) {
         const SourcePhoto photo = flatPhoto(64, 48, grey, grey, grey);
         renderWindow(photo, windowGeometry(photo, 32, 24), 0, 0, 1, 32, 24, nv21);
-        EXPECT_NEAR(luxForFrame(nv21, 32, 24) / 100.0, lux, 1.5) << int(grey);
+        EXPECT_NEAR(luxForFrame(nv21, 32, 24) / 100.0, lux, 0.5) << int(grey);
     }
 }
 
