@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "qdnn_runner/qdnn_runner.h"
+#include "xepo/decision_thresholds.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ constexpr size_t kLightFloats = kGrid * kGrid * 2;
 constexpr size_t kGuardFloats = 64;
 // The engine's thresholds on entrance[1] (scene, after its first model runs)
 // and on entrance[3] (light scene).
-constexpr float kSceneThreshold = 0.73f;
-constexpr float kLightSceneThreshold = 0.3f;
+constexpr float kSceneThreshold = xepo::kEntranceSureConfidence;
+constexpr double kLightSceneThreshold = xepo::kLightSceneSure;
 // The engine accepts a light map from 150 of its 3072 map cells; the model's
 // 3136 cells are resized onto them.
 constexpr int kAcceptedLightCells = 150 * kGrid * kGrid / 3072 + 1;
