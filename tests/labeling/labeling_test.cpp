@@ -182,9 +182,9 @@ int32_t labelAfter(void (*change)(Call&)) {
 
 // Guards the library's status codes (0 success, 3 invalid argument, 4
 // unsupported) and status line for each bad argument, and the format codes
-// (9: one 8-bit channel, 24: one 16-bit channel).
+// (9: one 8-bit channel, 24: one 16-bit channel, 2: packed RGB).
 TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
-    for (const auto& [format, stride] : {std::pair{9u, 8}, std::pair{24u, 16}}) {
+    for (const auto& [format, stride] : {std::pair{9u, 8}, std::pair{24u, 16}, std::pair{2u, 24}}) {
         qiraImage made = qiraImageCreate(8, 6, format);
         ASSERT_NE(made.data[0], nullptr) << format;
         EXPECT_EQ(made.stride[0], stride) << format;

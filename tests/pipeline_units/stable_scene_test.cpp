@@ -127,6 +127,21 @@ TEST(StableScene, Table) {
     }
 }
 
+// Only the first stable frame of a period takes the similarity references: its
+// lux becomes the reference lux and its thumbnail the image reference.
+TEST(StableScene, FirstStableFrameTakesTheReferences) {
+    auto se = mapEngine(0);
+    AeEngine& e = se->state();
+    for (int32_t count = 1; count <= 3; ++count) {
+        e.lastIsStable = count;
+        std::memset(e.grayThumb.get(), 10 * count, xepo::kThumbBytes);
+        stableFrame(&e, 100.0f * static_cast<float>(count));
+    }
+    ASSERT_TRUE(e.nccRefThumb);
+    EXPECT_EQ(std::make_tuple(e.refAecLux, e.nccRefValid, e.nccRefThumb[0]),
+              std::make_tuple(100.0f, 1, uint8_t{10}));
+}
+
 // The tenth stable frame records the scene; the eleventh entry drops the oldest.
 TEST(StableScene, HistoryKeepsTheTenNewestScenes) {
     auto se = mapEngine(0);
