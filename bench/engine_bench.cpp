@@ -437,9 +437,27 @@ int main(int argc, char** argv) {
             ->MeasureProcessCPUTime();
     }
     if (runtime == "models") {
-        const std::pair<const char*, std::string> sets[] = {
+        std::vector<std::pair<std::string, std::string>> sets = {
             {"default", modelDir()},
             {"formula", std::string(XEPO_SOURCE_DIR) + "/tools/models/formula/"}};
+        // XEPO_BENCH_MODEL_SETS="label=dir/;label=dir/" adds candidate sets, so that a
+        // new set runs side by side with the default one in the same process
+        if (const char* extra = std::getenv("XEPO_BENCH_MODEL_SETS")) {
+            std::string list(extra);
+            size_t start = 0;
+            while (start < list.size()) {
+                size_t end = list.find(';', start);
+                if (end == std::string::npos) {
+                    end = list.size();
+                }
+                const std::string item = list.substr(start, end - start);
+                const size_t eq = item.find('=');
+                if (eq != std::string::npos && eq > 0 && eq + 1 < item.size()) {
+                    sets.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+                }
+                start = end + 1;
+            }
+        }
         for (const auto& set : sets) {
             for (const ModelCase& model : kModelCases) {
                 const std::string name = std::string("model/") + set.first + "/" + model.file;

@@ -118,12 +118,19 @@ CLIPPED_FRAME = 0.5  # a frame with half its pixels clipped is badly clipped
 BLACK_FRAME = 0.6
 SHARE_GAIN = 20.0
 
-STEPS = {"light": int(os.environ.get("XEPO_LIGHT_STEPS", 1500))}
+# the light network of 4 hidden channels needs more steps than the earlier one of 8
+STEPS = {"light": int(os.environ.get("XEPO_LIGHT_STEPS", 3000))}
 BATCH = 32
 # The light scores are sigmoid(+-LIGHT_SCORE_GAIN * z): the decision (z > 0) is the
 # network's, the gain makes the entrance's soft share of light cells a count.
 LIGHT_SCORE_GAIN = 6.0
 LIGHT_INPUTS = 8  # cell measures the light network reads (LightNet.inputs)
+# Channels of the light network's hidden layers. A 3 x 3 convolution at 56 x 56 costs
+# the runtime 15 to 20 us per input channel, so this sets most of the models' cost;
+# fewer than 4 moved the closed loop on a validation photograph.
+LIGHT_HIDDEN = 4
+# pairs (i, j) of R', G', B' whose differences i - j make the chroma
+CHROMA_PAIRS = [(0, 1), (1, 0), (1, 2), (2, 1), (2, 0), (0, 2)]
 # A lamp is a clipped region of at most LIGHT_MAX_AREA of the frame (some 60 cells):
 # the share of clipping cells in this many cells around a cell tells it from a
 # clipped wall or sky
@@ -418,10 +425,14 @@ class LightNet(torch.nn.Module):
 
     def __init__(self):
         super().__init__()
-        self.c1 = torch.nn.Conv2d(LIGHT_INPUTS, 8, 3, padding=1)
-        self.c2 = torch.nn.Conv2d(8, 8, 3, padding=2, dilation=2)
-        self.c3 = torch.nn.Conv2d(8, 8, 3, padding=4, dilation=4)
-        self.c4 = torch.nn.Conv2d(8, 1, 1)
+        # the eight measures are mixed per cell first, so that the 3 x 3 convolutions
+        # (dilations 1, 2, 4: a cell sees the 15 x 15 cells around it) read only
+        # LIGHT_HIDDEN channels
+        self.c1 = torch.nn.Conv2d(LIGHT_INPUTS, LIGHT_HIDDEN, 1)
+        self.c2 = torch.nn.Conv2d(LIGHT_HIDDEN, LIGHT_HIDDEN, 3, padding=1)
+        self.c3 = torch.nn.Conv2d(LIGHT_HIDDEN, LIGHT_HIDDEN, 3, padding=2, dilation=2)
+        self.c4 = torch.nn.Conv2d(LIGHT_HIDDEN, LIGHT_HIDDEN, 3, padding=4, dilation=4)
+        self.c5 = torch.nn.Conv2d(LIGHT_HIDDEN, 1, 1)
 
     @staticmethod
     def cells(x):
@@ -448,7 +459,8 @@ class LightNet(torch.nn.Module):
         h = F.relu(self.c1(self.inputs(cell_planes, frame_mean)))
         h = F.relu(self.c2(h))
         h = F.relu(self.c3(h))
-        return self.c4(h)  # (B, 1, 56, 56)
+        h = F.relu(self.c4(h))
+        return self.c5(h)  # (B, 1, 56, 56)
 
     def forward(self, x):
         z = F.max_pool2d(self.source_logit(x), 2 * GLARE_CELLS + 1, stride=1,
@@ -532,7 +544,7 @@ def calibrate_light(net, pool, log):
                             for i in range(0, len(planes), 256)]).flatten()
         share = float(sources.mean())
         shift = float(torch.quantile(logits[::7], 1.0 - share))
-        net.c4.bias -= shift
+        net.c5.bias -= shift
     log(f"light calibration: source share {share:.4f}, logit shift {shift:.3f}")
 
 
@@ -599,38 +611,51 @@ class Export:
         row = self.repeat(x, size, 3, stem + "_w")
         return self.repeat(row, size, 2, stem + "_h")
 
-    def light_cells(self):
-        """Cell measures shared by the light and entrance models, as cell_features
-        computes them: the cells' mean R', G', B', Y' (1, 4, 56, 56), mean Y'
-        (1, 1, 56, 56), brightest channel value (1, 1, 56, 56) and the frame's mean Y'
-        (1, 1, 1, 1). The NHWC input is read as one plane of 224 x 672 interleaved
-        values; a strided convolution and a max pooling are all the full-size work."""
+    def light_cells(self, high_key=False):
+        """Cell measures shared by the light and entrance models, as cell_features and
+        LightNet.inputs compute them. The NHWC input is read as one plane of 224 x 672
+        interleaved values; one strided convolution and one max pooling are all the
+        full-size work. The convolution gives, per cell and through one Relu, mean Y',
+        the whole-cell clip share and the black share (and, for the high-key share,
+        the six pairwise differences of mean R', G', B', whose positive parts sum to
+        twice the chroma): each is linear in the cell's values before its Relu, and
+        mean Y' is never negative. Each 1 x 1 convolution at 56 x 56 costs the
+        runtime 8 to 25 us whatever it computes, so the measures are taken in one.
+        Returns the (1, 3 or 9, 56, 56) measures, mean Y' (1, 1, 56, 56), the
+        brightest channel value (1, 1, 56, 56) and the measures' frame means
+        (1, 3 or 9, 1, 1)."""
         g = self.g
         shape = g._fresh("plane_shape")
         g.initializers.append(numpy_helper.from_array(
             np.array([1, 1, IMAGE, 3 * IMAGE], dtype=np.int64), shape))
         plane = g.op("Reshape", ["image", shape], stem="plane")
         w, b = cell_weights()
-        cells = g.op("Conv", [plane, g.const("cells_w", w), g.const("cells_b", b)],
-                     stem="cells", kernel_shape=[4, 12], strides=[4, 12])
+        rows = [w[3], CLIP_GAIN * w[3], -BLACK_GAIN * w[3]]
+        bias = [b[3], CLIP_GAIN * (b[3] - CLIP_PIVOT), BLACK_GAIN * (BLACK_PIVOT - b[3])]
+        if high_key:
+            for i, j in CHROMA_PAIRS:
+                rows.append(w[i] - w[j])
+                bias.append(0.0)
+        measures = g.op("Relu", [g.op("Conv", [plane, g.const("cells_w", np.stack(rows)),
+                                                g.const("cells_b", np.array(bias))],
+                                       stem="cells", kernel_shape=[4, 12], strides=[4, 12])],
+                        stem="cells_pos")
         top = g.conv1x1(g.op("MaxPool", [plane], stem="cell_top", kernel_shape=[4, 12],
                              strides=[4, 12]), [[0.5]], [0.5], "top")
-        mean_y = g.conv1x1(cells, [[0.0, 0.0, 0.0, 1.0]], [0.0], "mean_y")
-        frame_mean = g.op("GlobalAveragePool", [mean_y], stem="frame_mean")
-        return cells, mean_y, top, frame_mean
+        count = self.count = len(rows)
+        mean_y = g.conv1x1(measures, [[1.0] + [0.0] * (count - 1)], [0.0], "mean_y")
+        means = g.op("GlobalAveragePool", [measures], stem="frame_means")
+        return measures, mean_y, top, means
 
-    def shares(self, mean_y):
-        """Whole-cell clipping and blackness per cell (1, 2, 56, 56)."""
+    def source_logit(self, net, measures, mean_y, top, means):
+        """LightNet.source_head times LIGHT_SCORE_GAIN, spread over the glare band
+        (the gain is folded into the last layer; the maximum keeps its order)."""
         g = self.g
-        return g.op("Relu", [g.conv1x1(mean_y, [[CLIP_GAIN], [-BLACK_GAIN]],
-                                       [-CLIP_GAIN * CLIP_PIVOT, BLACK_GAIN * BLACK_PIVOT],
-                                       "shares")], stem="shares_pos")
-
-    def source_logit(self, net, mean_y, top, frame_mean, shares):
-        g = self.g
+        count = self.count
         clip_top = g.op("Relu", [g.conv1x1(top, [[CLIP_GAIN]], [-CLIP_GAIN * CLIP_PIVOT],
                                            "clip_top")], stem="clip_top_pos")
-        norm = g.conv1x1(frame_mean, [[1.0], [1.0]], [NORM_EPS, NORM_EPS], "norm")
+        select = [1.0] + [0.0] * (count - 1)
+        norm = g.conv1x1(means, [select, select], [NORM_EPS, NORM_EPS], "norm")
         norm = self.tile(norm, GRID, "norm_tile")
         rel = g.op("Div", [g.op("Concat", [mean_y, top], stem="cell_y", axis=1), norm],
                    stem="rel")
@@ -641,13 +666,20 @@ class Export:
                       strides=[1, 1], pads=[half, 0, half, 0], count_include_pad=1)
         around = g.op("AveragePool", [around], stem="around", kernel_shape=[1, CONTEXT_CELLS],
                       strides=[1, 1], pads=[0, half, 0, half], count_include_pad=1)
-        h = g.op("Concat", [mean_y, top, clip_top, shares, rel, around], stem="light_in",
-                 axis=1)
-        h = g.op("Relu", [self.conv(h, net.c1, "l1")], stem="l1_r")
+        h = g.op("Concat", [measures, top, clip_top, rel, around], stem="light_in", axis=1)
+        # LightNet.inputs order: mean Y', top, clip top, clip cell, black, rel (2), around
+        where = [0, 3, 4] + [None] * (count - 3) + [1, 2, 5, 6, 7]
+        w1 = f32(net.c1.weight)[:, :, 0, 0]
+        mixed = np.zeros((w1.shape[0], len(where)), dtype=np.float32)
+        for k, source in enumerate(where):
+            if source is not None:
+                mixed[:, k] = w1[:, source]
+        h = g.op("Relu", [g.conv1x1(h, mixed, f32(net.c1.bias), "l1")], stem="l1_r")
         h = g.op("Relu", [self.conv(h, net.c2, "l2")], stem="l2_r")
         h = g.op("Relu", [self.conv(h, net.c3, "l3")], stem="l3_r")
-        z = self.conv(h, net.c4, "l4")
-        self.rel = rel  # mean and brightest Y' against the frame's mean, for the texture
+        h = g.op("Relu", [self.conv(h, net.c4, "l4")], stem="l4_r")
+        z = g.conv1x1(h, LIGHT_SCORE_GAIN * f32(net.c5.weight)[:, :, 0, 0],
+                      LIGHT_SCORE_GAIN * f32(net.c5.bias), "l5")
         # the 5 x 5 maximum as a 5 x 1 and a 1 x 5 one
         z = g.op("MaxPool", [z], stem="glare_v", kernel_shape=[2 * GLARE_CELLS + 1, 1],
                  strides=[1, 1], pads=[GLARE_CELLS, 0, GLARE_CELLS, 0])
@@ -655,8 +687,9 @@ class Export:
                     strides=[1, 1], pads=[0, GLARE_CELLS, 0, GLARE_CELLS])
 
     def light_scores(self, z):
+        """z already carries LIGHT_SCORE_GAIN."""
         g = self.g
-        both = g.conv1x1(z, [[-LIGHT_SCORE_GAIN], [LIGHT_SCORE_GAIN]], [0.0, 0.0], "light")
+        both = g.conv1x1(z, [[-1.0], [1.0]], [0.0, 0.0], "light")
         return g.op("Sigmoid", [both], stem="light_p")  # (1, 2, 56, 56)
 
 
@@ -738,8 +771,7 @@ def export_albedo(albedo):
 def export_light(net):
     g = GraphBuilder("xepo_light_sources")
     e = Export(g)
-    _, mean_y, top, frame_mean = e.light_cells()
-    z = e.source_logit(net, mean_y, top, frame_mean, e.shares(mean_y))
+    z = e.source_logit(net, *e.light_cells())
     g.op("Transpose", [e.light_scores(z)], output="light_cells", perm=[0, 2, 3, 1])
     out = helper.make_tensor_value_info("light_cells", TensorProto.FLOAT, [1, GRID, GRID, 2])
     return model_of(g, [image_input()], [out],
@@ -751,44 +783,51 @@ def export_light(net):
 def export_entrance(net, texture_gain, texture_pivot):
     g = GraphBuilder("xepo_entrance")
     e = Export(g)
-    cells, mean_y, top, frame_mean = e.light_cells()
-    shares = e.shares(mean_y)
-    z = e.source_logit(net, mean_y, top, frame_mean, shares)
-    light_share = g.op("GlobalAveragePool", [e.light_scores(z)], stem="light_share")
-    light_scene = g.op("Sigmoid", [g.conv1x1(light_share, [[0.0, LIGHT_SHARE_GAIN]],
-                                              [-LIGHT_SHARE_GAIN * LIGHT_SHARE_PIVOT],
-                                              "light_scene")], stem="light_scene_p")
+    measures, mean_y, top, means = e.light_cells(high_key=True)
+    z = e.source_logit(net, measures, mean_y, top, means)
+    light_share = g.op("GlobalAveragePool", [g.op("Sigmoid", [z], stem="light_p")],
+                       stem="light_share")
+    light_scene = g.scaled_sigmoid(light_share, LIGHT_SHARE_GAIN, LIGHT_SHARE_PIVOT,
+                                   "light_scene")
+    count = e.count
 
-    # texture: |difference| of neighbouring cells' normalised luma, both directions; the
-    # normalised luma is the light network's relative mean (channel 0 of e.rel)
-    kernels = np.zeros((4, 2, 2, 2), dtype=np.float32)
+    # texture: |difference| of neighbouring cells' luma, both directions, over the
+    # frame's mean + NORM_EPS; the mean of |differences| is taken first and divided
+    # once (the same value as dividing every cell)
+    kernels = np.zeros((4, 1, 2, 2), dtype=np.float32)
     kernels[0, 0, 0] = [1, -1]
     kernels[1, 0, 0] = [-1, 1]
     kernels[2, 0, :, 0] = [1, -1]
     kernels[3, 0, :, 0] = [-1, 1]
-    diffs = g.op("Conv", [e.rel, g.const("tex_w", kernels), g.const("tex_b", np.zeros(4))],
+    diffs = g.op("Conv", [mean_y, g.const("tex_w", kernels), g.const("tex_b", np.zeros(4))],
                  stem="tex_d", kernel_shape=[2, 2])
-    texture = g.op("GlobalAveragePool", [g.op("Relu", [diffs], stem="tex_abs")], stem="tex_mean")
-    texture_ok = g.op("Sigmoid", [g.conv1x1(texture, [[texture_gain] * 4],
-                                             [-texture_gain * texture_pivot], "tex_ok")],
-                      stem="tex_ok_p")
-    share_means = g.op("GlobalAveragePool", [shares], stem="share_means")  # clip, black
-    exposure_ok = g.op("Sigmoid", [g.conv1x1(share_means, [[-SHARE_GAIN, 0.0], [0.0, -SHARE_GAIN]],
-                                              [SHARE_GAIN * CLIPPED_FRAME,
-                                               SHARE_GAIN * BLACK_FRAME], "exp_ok")],
-                       stem="exp_ok_p")
+    steps = g.op("GlobalAveragePool", [g.op("Relu", [diffs], stem="tex_abs")], stem="tex_mean")
+    steps = g.conv1x1(steps, [[1.0] * 4], [0.0], "tex_sum")
+    norm = g.conv1x1(means, [[1.0] + [0.0] * (count - 1)], [NORM_EPS], "tex_norm")
+    texture = g.op("Div", [steps, norm], stem="texture")
+    texture_ok = g.scaled_sigmoid(texture, texture_gain, texture_pivot, "tex_ok")
+    # clipped and black shares: the means of measures 1 and 2
+    gains = np.zeros((2, count), dtype=np.float32)
+    gains[0, 1] = -SHARE_GAIN
+    gains[1, 2] = -SHARE_GAIN
+    exposure_ok = g.op("Sigmoid", [g.conv1x1(means, gains, [SHARE_GAIN * CLIPPED_FRAME,
+                                                            SHARE_GAIN * BLACK_FRAME],
+                                             "exp_ok")], stem="exp_ok_p")
     clip_ok = g.conv1x1(exposure_ok, [[1.0, 0.0]], [0.0], "clip_ok")
     black_ok = g.conv1x1(exposure_ok, [[0.0, 1.0]], [0.0], "black_ok")
     scene = g.op("Mul", [g.op("Mul", [texture_ok, clip_ok], stem="scene_a"), black_ok],
                  stem="scene")
 
-    # high-key: share of bright, neutral cells (cell means of R', G', B')
-    rgb_cells = g.conv1x1(cells, np.eye(4)[:3], [0.0] * 3, "hk_rgb")
-    diffs6 = g.conv1x1(rgb_cells, [[1, -1, 0], [-1, 1, 0], [0, 1, -1], [0, -1, 1], [-1, 0, 1],
-                                   [1, 0, -1]], [0.0] * 6, "hk_diff")
-    chroma = g.conv1x1(g.op("Relu", [diffs6], stem="hk_abs"), [[0.5] * 6], [0.0], "hk_chroma")
-    bright = g.scaled_sigmoid(mean_y, BRIGHT_GAIN, BRIGHT_PIVOT, "hk_bright")
-    neutral = g.scaled_sigmoid(chroma, -NEUTRAL_GAIN, NEUTRAL_PIVOT, "hk_neutral")
+    # high-key: share of bright, neutral cells; chroma (max - min of the cell's mean
+    # R', G', B') is half the sum of the positive pairwise differences (measures 3 to 8)
+    bright_w = np.zeros((1, count), dtype=np.float32)
+    bright_w[0, 0] = BRIGHT_GAIN
+    bright = g.op("Sigmoid", [g.conv1x1(measures, bright_w, [-BRIGHT_GAIN * BRIGHT_PIVOT],
+                                        "hk_bright")], stem="hk_bright_p")
+    neutral_w = np.zeros((1, count), dtype=np.float32)
+    neutral_w[0, 3:] = -NEUTRAL_GAIN * 0.5
+    neutral = g.op("Sigmoid", [g.conv1x1(measures, neutral_w, [NEUTRAL_GAIN * NEUTRAL_PIVOT],
+                                         "hk_neutral")], stem="hk_neutral_p")
     high_key = g.op("GlobalAveragePool", [g.op("Mul", [bright, neutral], stem="hk_px")],
                     stem="high_key")
 
