@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "log_capture.h"
@@ -177,6 +178,12 @@ TEST(ResultOutput, MissingMapDataOrRecord) {
     EXPECT_FLOAT_EQ(res.result, 25.0f);
     EXPECT_FLOAT_EQ(res.confidence, 0.8f);
     EXPECT_TRUE(log.contains("segMap record is null"));
+    // Without this frame's map buffer the kept map is left alone, and the
+    // light-region state still ends.
+    e->segMap.reset();
+    e->lastIsSegResult = 3;
+    xepo::writeResultToOutput(e.get(), &res, 0, 0, 25, 25, 25, 0.5f);
+    EXPECT_EQ(std::make_pair(e->lastIsSegResult, res.result), std::make_pair(0, 25.0f));
 }
 
 }  // namespace
