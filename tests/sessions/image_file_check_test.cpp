@@ -44,6 +44,7 @@ std::vector<CheckCase> checkCases() {
     const Bytes pnm = encodePnm(kWidth, kHeight);
     const Bytes endOfImage = {0xFF, 0xD9};
     const size_t scan = jpegSegment(jpeg, 0xDA);
+    const Bytes large = jpegHeaderOnly(withJpegSize(jpeg, 6144, 4096));  // at the pixel limit
     return {
         {"JpegWhole", jpeg, ""},
         {"PngWhole", png, ""},
@@ -55,10 +56,13 @@ std::vector<CheckCase> checkCases() {
         {"JpegOnePixelRowTooMany", withJpegSize(jpeg, 6144, 4097), "JPEG declares 6144x4097"},
         {"PngClaimsHugeSize", withPngSize(png, 6000, 6000), "PNG declares 6000x6000"},
         // Data that ends before the image does.
-        {"JpegTablesThenEndMarker",
-         concat(jpegHeaderOnly(withJpegSize(jpeg, 6144, 4096)), endOfImage),
+        {"JpegTablesThenEndMarker", concat(large, endOfImage),
          "JPEG data ends before the image does (0 bytes of scan data, 6144x4096 needs at least "
          "3072)"},
+        // A bit per 32 x 32 block is the least scan data: 3072 bytes pass, 3071 do not.
+        {"JpegLeastScanData", concat(concat(large, Bytes(3072, 0x12)), endOfImage), ""},
+        {"JpegOneScanByteShort", concat(concat(large, Bytes(3071, 0x12)), endOfImage),
+         "JPEG data ends before the image does (3071 bytes of scan data"},
         {"JpegWithoutEndMarker", firstBytes(jpeg, jpeg.size() - 2),
          "JPEG data ends before the image does (no end-of-image marker"},
         {"JpegCutInTheScan", firstBytes(jpeg, jpeg.size() / 2),
