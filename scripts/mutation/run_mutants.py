@@ -10,7 +10,9 @@ It works on a copy of the source tree in DIR/tree (default build/mutation), so
 the checkout is never modified, and builds it in DIR/build with light
 optimisation (a mutant's cost is mostly its rebuild). A mutant that does not
 compile is left out of the count. A mutant counts as killed when any test
-fails or times out.
+fails or times out and the failed tests fail again when rerun on their own; a
+failure that does not repeat (a timeout on a busy machine, say) counts as a
+survivor and is listed apart.
 
 Survivors that cannot change any output are listed with the reason in
 scripts/mutation/equivalent.txt (one per line: the key the report prints, a
@@ -110,8 +112,9 @@ def failed_tests(build):
 
 
 def build_and_test(build, jobs, whole_suite=False):
-    """'killed', 'survived' or 'stillborn' (does not compile), and the failed
-    tests when the whole suite ran."""
+    """'killed', 'survived', 'unrepeated' (failed once, passed when rerun) or
+    'stillborn' (does not compile), and the failed tests when the whole suite
+    ran."""
     if run(["cmake", "--build", build, "-j", str(jobs)], timeout=BUILD_TIMEOUT_S) != 0:
         return "stillborn", []
     command = ["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", str(TEST_TIMEOUT_S)]
@@ -120,7 +123,13 @@ def build_and_test(build, jobs, whole_suite=False):
     status = run(command, timeout=TEST_TIMEOUT_S * 20)
     if status == 0:
         return "survived", []
-    return "killed", failed_tests(build) if whole_suite else []
+    failed = failed_tests(build)
+    # A catch must repeat: the failed tests run once more on their own, so that
+    # a test that timed out while the machine was busy is not counted as one.
+    rerun = ["ctest", "--test-dir", build, "--rerun-failed", "--timeout", str(TEST_TIMEOUT_S)]
+    if run(rerun, timeout=TEST_TIMEOUT_S * 20) == 0:
+        return "unrepeated", failed
+    return "killed", failed if whole_suite else []
 
 
 def main():
@@ -211,7 +220,9 @@ def summarise(results, equivalent, args):
         rows = [outcome for f, _, outcome in results if f == folder]
         if not rows:
             continue
-        killed, survived = rows.count("killed"), rows.count("survived")
+        # A failure that did not repeat is no catch: it counts as a survivor.
+        killed = rows.count("killed")
+        survived = rows.count("survived") + rows.count("unrepeated")
         counted = killed + survived
         rate = killed / counted if counted else 1.0
         met = met and rate >= FOLDER_TARGET
@@ -229,6 +240,12 @@ def summarise(results, equivalent, args):
     if survivors:
         lines += ["Survivors (key for equivalent.txt after the tab):", ""]
         lines += ["- %s\t%s" % (m.describe(), m.key()) for m in survivors]
+        lines.append("")
+    unrepeated = [m for _, m, outcome in results if outcome == "unrepeated"]
+    if unrepeated:
+        lines += ["Failed once but passed when rerun (counted as survivors; run again on a "
+                  "quiet machine):", ""]
+        lines += ["- %s" % m.describe() for m in unrepeated]
         lines.append("")
     listed = [m for _, m, outcome in results if outcome == "equivalent"]
     if listed:

@@ -6,6 +6,7 @@ same mutants for the same seed.
     /usr/bin/python3 tests/mutation/test_mutants.py [-v]
 """
 
+import argparse
 import os
 import sys
 import unittest
@@ -13,6 +14,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts", "mutation"))
 import mutants  # noqa: E402
+import run_mutants  # noqa: E402
 
 
 def afters(line, kind=None):
@@ -73,6 +75,15 @@ class MutantsTest(unittest.TestCase):
                           (6, "    k = m[k];\n    m[k] = m[m[k]];")])
         swapped = mutants.apply(text, swaps[0])
         self.assertEqual(swapped.split("\n")[:2], ["    c = a * 2;", "    a = b + 1;"])
+
+    def test_a_failure_that_does_not_repeat_is_no_catch(self):
+        mutant = mutants.line_mutants("src/xepo/f.cpp", 1, "if (a < b) {")[0]
+        args = argparse.Namespace(seed=1, per_folder=2)
+        results = [("src/xepo", mutant, "killed"), ("src/xepo", mutant, "unrepeated")]
+        report, met = run_mutants.summarise(results, {}, args)
+        self.assertIn("| src/xepo | 1 | 1 | 0 | 0 | 50 % |", report)
+        self.assertIn("passed when rerun", report)
+        self.assertFalse(met)
 
     def test_apply_refuses_a_file_that_changed_since_the_draw(self):
         mutant = mutants.line_mutants("f.cpp", 1, "if (a < b) {")[0]

@@ -64,6 +64,7 @@ TEST(ClosedLoopOptions, BadOptionsAreRefusedByName) {
         {"no policy", [](SimOptions& o) { o.policies.clear(); }, "--policy"},
         {"odd size", [](SimOptions& o) { o.width = 641; }, "--size"},
         {"lux negative", [](SimOptions& o) { o.baseLux = -1; }, "--lux"},
+        {"lux above 10000", [](SimOptions& o) { o.baseLux = 10000.5; }, "--lux"},
         {"speed nan", [](SimOptions& o) { o.speed = NAN; }, "--speed"},
         {"speed zero", [](SimOptions& o) { o.speed = 0; }, "--speed"},
         {"speed too fast", [](SimOptions& o) { o.speed = 2.01; }, "--speed"},
@@ -96,6 +97,7 @@ TEST(ClosedLoopOptions, BadOptionsAreRefusedByName) {
             o.startEvs = {-8, 8};
         },
         [](SimOptions& o) { o.frames = 1; },
+        [](SimOptions& o) { o.baseLux = 10000; },
         [](SimOptions& o) { o.speed = 2.0; },
         [](SimOptions& o) { o.latency = 2; },
         [](SimOptions& o) { o.boost = 1.0; },
