@@ -441,7 +441,8 @@ int main(int argc, char** argv) {
             {"default", modelDir()},
             {"formula", std::string(XEPO_SOURCE_DIR) + "/tools/models/formula/"}};
         // XEPO_BENCH_MODEL_SETS="label=dir/;label=dir/" adds candidate sets, so that a
-        // new set runs side by side with the default one in the same process
+        // new set runs side by side with the default one in the same process. An item
+        // that is not label=dir is named on stderr and skipped.
         if (const char* extra = std::getenv("XEPO_BENCH_MODEL_SETS")) {
             std::string list(extra);
             size_t start = 0;
@@ -454,6 +455,9 @@ int main(int argc, char** argv) {
                 const size_t eq = item.find('=');
                 if (eq != std::string::npos && eq > 0 && eq + 1 < item.size()) {
                     sets.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+                } else if (!item.empty()) {
+                    std::fprintf(stderr, "XEPO_BENCH_MODEL_SETS: '%s' is not label=dir/, skipped\n",
+                                 item.c_str());
                 }
                 start = end + 1;
             }
