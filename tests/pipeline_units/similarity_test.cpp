@@ -75,6 +75,9 @@ TEST(HistSimilarity, MatchesDirectComputation) {
     const int32_t h1[64] = {100, 300}, h2[64] = {1000, 3000}, h3[64] = {0, 0, 50};
     EXPECT_NEAR(xepo::histSimilarity(h1, h2, 400.0f, 4000.0f), 1.0f, 1e-6f);
     EXPECT_EQ(xepo::histSimilarity(h1, h3, 400.0f, 50.0f), 0.0f);
+    // A missing histogram on either side shares nothing.
+    EXPECT_EQ(xepo::histSimilarity(h1, nullptr, 400.0f, 400.0f), 0.0f);
+    EXPECT_EQ(xepo::histSimilarity(nullptr, h1, 400.0f, 400.0f), 0.0f);
 }
 
 // A thumbnail correlation above 0.85 (double precision) makes the frame stable.

@@ -197,6 +197,7 @@ TEST(HistoryLookup, Table) {
         {"confidence 0.72 skipped", {{20, 0.72f}}, 1.2f, 20, 17},
         {"newest wins", {{21, 0.8f}, {20, 0.9f}}, 1.2f, 20, 20},
         {"low confidence passed over", {{20.5f, 0.8f}, {30, 0.72f}}, 1.2f, 20.5f, 20.5f},
+        {"score 0 passed over", {{20.5f, 0.8f}, {0, 0.8f}}, 1.2f, 20.5f, 20.5f},
         {"light-map entry ends the search", {{20, 0.9f}, {18, 0.9f, 300, 1, 1}}, 1.2f, 20, 17},
         {"other zoom does not hide a match", {{20, 0.9f}, {30, 0.9f, 300, 2}}, 1.2f, 20, 20},
         {"stable frame 7", {{20, 0.8f}}, 1.2f, 20, 20, 7},
