@@ -5,6 +5,7 @@ each folder's tests caught.
 
     /usr/bin/python3 scripts/mutation/run_mutants.py [--seed S] [--per-folder N]
         [--build DIR] [--jobs J] [--list] [--folder F]... [--matrix FILE]
+        [--keys FILE]
 
 It works on a copy of the source tree in DIR/tree (default build/mutation), so
 the checkout is never modified, and builds it in DIR/build with light
@@ -22,6 +23,12 @@ With --matrix, every mutant runs the whole suite (no stop at the first
 failure) and FILE gets one JSON line per mutant: its key, outcome and the
 tests that failed. A test that is the only one to kill some mutant earns its
 place; one that never kills alone is a candidate to merge or drop.
+
+With --keys, the run takes the mutants named in FILE instead of a draw: one
+key per line, or the JSON lines an earlier --matrix run wrote (only the ones it
+killed are taken). That shows whether a changed suite still catches what it
+caught before. A key whose line is no longer in the code is reported and left
+out.
 
 Writes DIR/report.md and prints it. Exits 0 when at least 85 % of the counted
 mutants were killed overall and at least 80 % in every folder, 1 otherwise,
@@ -102,6 +109,31 @@ def read_equivalent():
     return known
 
 
+def read_keys(path):
+    """Mutant keys from a file: plain lines, or an earlier matrix's killed ones."""
+    keys = []
+    with open(path, encoding="utf-8") as stream:
+        for line in stream:
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            if line.startswith("{"):
+                row = json.loads(line)
+                if row.get("outcome") == "killed":
+                    keys.append(row["key"])
+            else:
+                keys.append(line)
+    return list(dict.fromkeys(keys))
+
+
+def pick_by_key(candidates, keys):
+    """The first candidate with each wanted key (keys carry no line number)."""
+    first = {}
+    for mutant in candidates:
+        first.setdefault(mutant.key(), mutant)
+    return [first[key] for key in keys if key in first]
+
+
 def failed_tests(build):
     """The names ctest wrote as failed in its last run."""
     log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
@@ -142,6 +174,7 @@ def main():
     parser.add_argument("--folder", action="append", choices=FOLDERS)
     parser.add_argument("--list", action="store_true", help="print the draw and stop")
     parser.add_argument("--matrix", help="run the whole suite per mutant; JSON lines to this file")
+    parser.add_argument("--keys", help="run the mutants with these keys instead of a draw")
     args = parser.parse_args()
     if args.per_folder < 1:
         parser.error("--per-folder must be at least 1")
@@ -153,14 +186,23 @@ def main():
     copy_tree(tree)
 
     drawn = []
+    wanted = read_keys(args.keys) if args.keys else None
     for index, folder in enumerate(FOLDERS):
         candidates = []
         for path in source_files(tree, folder):
             with open(os.path.join(tree, path), encoding="utf-8") as stream:
                 candidates.extend(mutants.file_mutants(path, stream.read()))
-        chosen = mutants.draw(candidates, args.per_folder, args.seed * 1000 + index)
+        if wanted is not None:
+            chosen = pick_by_key(candidates, wanted)
+        else:
+            chosen = mutants.draw(candidates, args.per_folder, args.seed * 1000 + index)
         if folder in folders:
             drawn.extend((folder, m) for m in chosen)
+    if wanted is not None:
+        found = {m.key() for _, m in drawn}
+        for key in wanted:
+            if key not in found:
+                print("no longer in the code: %s" % key, file=sys.stderr)
     if args.list:
         for folder, mutant in drawn:
             print(mutant.describe())
@@ -211,7 +253,9 @@ def main():
 
 
 def summarise(results, equivalent, args):
-    lines = ["# Mutation run: seed %d, %d per folder" % (args.seed, args.per_folder), "",
+    title = ("the mutants listed in %s" % args.keys if args.keys else
+             "seed %d, %d per folder" % (args.seed, args.per_folder))
+    lines = ["# Mutation run: %s" % title, "",
              "| folder | killed | survived | equivalent | did not compile | kill rate |",
              "|---|---|---|---|---|---|"]
     met = True
