@@ -13,7 +13,7 @@
 namespace {
 
 // Input and exact output (representable in float32) for the weights of
-// make_sum_order_models.py: row 0 = 1e8, 1, -1e8, 1 and bias 0.5; row 1 =
+// make_test_models.py sum-order: row 0 = 1e8, 1, -1e8, 1 and bias 0.5; row 1 =
 // 0.25, -0.5, 0.125, 2 and bias -3.
 const std::pair<std::vector<float>, std::vector<float>> kCases[] = {
     {{1.0f, 1.0f, 1.0f, 1.0f}, {2.5f, -1.125f}},

@@ -24,8 +24,7 @@ run_step("run the find_package host" ${WORK}/host-cmake/host ${MODELS})
 # pkg-config gives the flags.
 set(ENV{PKG_CONFIG_PATH} ${libdir}/pkgconfig)
 run_step("pkg-config" ${PKG_CONFIG} --cflags --libs xepo)
-string(STRIP "${step_output}" flags)
-separate_arguments(flags UNIX_COMMAND "${flags}")
+separate_arguments(flags UNIX_COMMAND "${step_output}")
 run_step("build the host with pkg-config" ${CXX_COMPILER} -std=c++17 ${HOST_SOURCE}/host.cpp
          ${flags} -Wl,-rpath,${libdir} -o ${WORK}/host-pkg-config)
 run_step("run the pkg-config host" ${WORK}/host-pkg-config ${MODELS})

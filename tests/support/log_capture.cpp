@@ -2,6 +2,7 @@
 
 #include <android/log.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -47,20 +48,16 @@ std::vector<std::string> LogCapture::texts() const {
 }
 
 int LogCapture::count(const std::string& text) const {
-    int n = 0;
-    for (const LoggedLine& line : lines()) {
-        n += line.text() == text ? 1 : 0;
-    }
-    return n;
+    const std::vector<std::string> all = texts();
+    return static_cast<int>(std::count(all.begin(), all.end(), text));
 }
 
+// Looks in the whole message, the source-position prefix included.
 bool LogCapture::contains(const std::string& fragment) const {
-    for (const LoggedLine& line : lines()) {
-        if (line.message.find(fragment) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<LoggedLine> all = lines();
+    return std::any_of(all.begin(), all.end(), [&fragment](const LoggedLine& line) {
+        return line.message.find(fragment) != std::string::npos;
+    });
 }
 
 void LogCapture::clear() {
