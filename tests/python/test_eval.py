@@ -10,6 +10,7 @@ import time
 
 import pytest
 
+import xepo
 from conftest import SOURCE
 from xepo import eval as xepo_eval
 
@@ -18,41 +19,47 @@ STUDY = ["--start-ev", "-1,1", "--frames", "12", "--size", "160x120"]
 STUDY_FILES = ["frames.jsonl", "frames.csv", "runs.csv", "summary.json"]
 
 
-def sim_files(tool, out, photos=PHOTOS):
-    """What `xepo sim` writes for the study."""
-    subprocess.run([tool, "sim", *photos, *STUDY, "--out", str(out)], check=True,
-                   capture_output=True)
-    return {name: (out / name).read_bytes() for name in STUDY_FILES}
-
-
 def study_files(folder):
     return {name: (folder / name).read_bytes() for name in STUDY_FILES}
 
 
-def test_two_workers_give_the_bytes_of_the_runs_one_after_another(tmp_path, tool):
+def sim_files(tool, out, *inputs):
+    """What `xepo sim` writes for the study on these inputs and options."""
+    subprocess.run([tool, "sim", *inputs, *STUDY, "--out", str(out)], check=True,
+                   capture_output=True)
+    return study_files(out)
+
+
+def test_two_workers_and_two_model_sets_give_the_bytes_of_xepo_sim(tmp_path, tool):
+    copy = tmp_path / "models"
+    shutil.copytree(xepo.DEFAULT_MODELS, copy)
     out = tmp_path / "eval"
-    assert xepo_eval.main([*PHOTOS, *STUDY, "--workers", "2", "--out", str(out)]) == 0
-    assert study_files(out / "models-still") == sim_files(tool, tmp_path / "sim")
+    args = [*PHOTOS, *STUDY, "--models", xepo.DEFAULT_MODELS, "--models", str(copy),
+            "--out", str(out)]
+    assert xepo_eval.main([*args, "--workers", "2"]) == 0
+    assert study_files(out / "models-still") == sim_files(tool, tmp_path / "sim", *PHOTOS)
+    # The same models must give the same study whatever its label.
+    assert study_files(out / "models-2-still") == study_files(out / "models-still")
     report = (out / "report.md").read_text()
-    assert "| engine (models) | 4 |" in report and "| grey | 4 |" in report
+    assert "| engine (models) | 4 |" in report and "| engine (models-2) | 4 |" in report
+    assert "| grey | 4 |" in report
     assert (out / "report-errors.png").stat().st_size > 0
     # A rerun may replace its own files, never someone else's.
-    assert xepo_eval.main([*PHOTOS, *STUDY, "--workers", "1", "--out", str(out)]) == 0
+    assert xepo_eval.main([*args, "--workers", "1"]) == 0
     (out / "mine.txt").write_text("keep")
-    assert xepo_eval.main([*PHOTOS, *STUDY, "--out", str(out)]) == 2
+    assert xepo_eval.main(args) == 2
     assert (out / "mine.txt").read_text() == "keep"
 
 
 def test_a_killed_worker_loses_no_result(tmp_path, tool):
     from distributed import LocalCluster
     out = tmp_path / "eval"
-    photos = PHOTOS + [os.path.join(SOURCE, "samples", "astronaut.jpg")]
-    args = [*photos, *STUDY, "--policy", "engine,grey", "--out", str(out)]
+    inputs = [*PHOTOS, os.path.join(SOURCE, "samples", "astronaut.jpg"), "--policy", "engine,grey"]
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                       dashboard_address=None) as cluster:
         status = []
-        study = threading.Thread(target=lambda: status.append(
-            xepo_eval.main([*args, "--scheduler", cluster.scheduler_address])))
+        study = threading.Thread(target=lambda: status.append(xepo_eval.main(
+            [*inputs, *STUDY, "--out", str(out), "--scheduler", cluster.scheduler_address])))
         study.start()
         marks = out / xepo_eval.ATTEMPTS
         deadline = time.monotonic() + 120
@@ -65,32 +72,13 @@ def test_a_killed_worker_loses_no_result(tmp_path, tool):
     retried = xepo_eval.count_retries(str(out))
     assert retried >= 1
     assert "%d task(s) ran more than once" % retried in (out / "report.md").read_text()
-    subprocess.run([tool, "sim", *photos, *STUDY, "--policy", "engine,grey", "--out",
-                    str(tmp_path / "sim")], check=True, capture_output=True)
-    assert study_files(out / "models-still") == study_files(tmp_path / "sim")
-
-
-def test_two_model_sets_are_compared_side_by_side(tmp_path):
-    import xepo
-    copy = tmp_path / "models"
-    shutil.copytree(xepo.DEFAULT_MODELS, copy)
-    out = tmp_path / "eval"
-    assert xepo_eval.main([PHOTOS[0], *STUDY, "--policy", "engine,grey", "--models",
-                           xepo.DEFAULT_MODELS, "--models", str(copy), "--workers", "2",
-                           "--out", str(out)]) == 0
-    report = (out / "report.md").read_text()
-    assert "| engine (models) |" in report and "| engine (models-2) |" in report
-    # The same models must give the same study whatever its label.
-    assert study_files(out / "models-still") == study_files(out / "models-2-still")
+    assert study_files(out / "models-still") == sim_files(tool, tmp_path / "sim", *inputs)
 
 
 @pytest.mark.parametrize("extra", [["--policy", "best"], ["--start-ev", "1,x"],
                                    ["--motion", "spin"], ["--workers", "0"],
-                                   ["--models", "/no/such/models"]])
+                                   ["--models", "/no/such/models"],
+                                   ["/no/such/photo.jpg"]])  # neither photo nor session
 def test_bad_options_are_usage_errors(tmp_path, extra):
     assert xepo_eval.main([PHOTOS[0], *extra, "--out", str(tmp_path / "eval")]) == 2
     assert not (tmp_path / "eval").exists()
-
-
-def test_inputs_that_are_neither_photo_nor_session_are_refused(tmp_path):
-    assert xepo_eval.main([str(tmp_path / "none.jpg"), "--out", str(tmp_path / "eval")]) == 2

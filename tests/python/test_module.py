@@ -3,6 +3,7 @@ it takes without copies, and its errors."""
 
 import json
 import os
+import re
 import subprocess
 
 import numpy as np
@@ -87,9 +88,8 @@ def test_every_frame_layout_gives_the_same_answer():
      "could not read the image"),
 ])
 def test_bad_input_gets_its_own_error(engine, call, error, fragment):
-    with pytest.raises(error, match=None) as raised:
+    with pytest.raises(error, match=re.escape(fragment)):
         call(engine)
-    assert fragment in str(raised.value)
 
 
 def test_one_engine_per_process_and_none_after_close(tmp_path):

@@ -79,17 +79,11 @@ TEST(ClosedLoopMetrics, PercentileTable) {
 
 // Guards: the summary's statistics over runs (the on-target edge included).
 TEST(ClosedLoopMetrics, PolicySummaryOverRuns) {
-    std::vector<RunMetrics> runs(4);
-    const double errors[] = {0.1, 1.0 / 3.0, 0.9, 2.0};
-    const int settles[] = {3, 5, 9, 20};
-    const int turns[] = {0, 1, 0, 3};
-    const double flickers[] = {0.0, 0.5, 1.0, 4.0};
-    for (size_t i = 0; i < runs.size(); ++i) {
-        runs[i].finalError = errors[i];
-        runs[i].settleFrame = settles[i];
-        runs[i].oscillations = turns[i];
-        runs[i].flicker = flickers[i];
-    }
+    // finalEv, finalError, settleFrame, overshoot, oscillations, flicker
+    const std::vector<RunMetrics> runs = {{0, 0.1, 3, 0, 0, 0.0},
+                                          {0, 1.0 / 3.0, 5, 0, 1, 0.5},
+                                          {0, 0.9, 9, 0, 0, 1.0},
+                                          {0, 2.0, 20, 0, 3, 4.0}};
     const PolicySummary s = summarizePolicy("grey", runs);
     EXPECT_EQ(s.policy, "grey");
     EXPECT_EQ(s.runs, 4);

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "closed_loop_output.h"
@@ -41,46 +43,45 @@ SimOptions validOptions() {
     return options;
 }
 
+using Change = std::function<void(SimOptions&)>;
+template <typename T>
+struct Same {
+    using type = T;
+};
+
+// The change that sets one option.
+template <typename T>
+Change set(T SimOptions::*option, typename Same<T>::type value) {
+    return [=](SimOptions& o) { o.*option = value; };
+}
+
 // Guards: every refusal of a bad option, each naming its option, and the
 // edges that are still accepted.
 TEST(ClosedLoopOptions, BadOptionsAreRefusedByName) {
-    using Change = std::function<void(SimOptions&)>;
     const std::tuple<const char*, Change, const char*> cases[] = {
-        {"no photo", [](SimOptions& o) { o.photos.clear(); }, "photograph"},
-        {"frames 0", [](SimOptions& o) { o.frames = 0; }, "--frames"},
-        {"frames too many", [](SimOptions& o) { o.frames = kMaxSimFrames + 1; }, "--frames"},
-        {"start beyond range",
-         [](SimOptions& o) {
-             o.startEvs = {0, 8.5};
-         },
-         "--start-ev"},
-        {"start nan", [](SimOptions& o) { o.startEvs = {NAN}; }, "--start-ev"},
-        {"no start", [](SimOptions& o) { o.startEvs.clear(); }, "--start-ev"},
-        {"unknown policy",
-         [](SimOptions& o) {
-             o.policies = {"grey", "magic"};
-         },
-         "--policy"},
-        {"no policy", [](SimOptions& o) { o.policies.clear(); }, "--policy"},
-        {"odd size", [](SimOptions& o) { o.width = 641; }, "--size"},
-        {"lux negative", [](SimOptions& o) { o.baseLux = -1; }, "--lux"},
-        {"lux above 10000", [](SimOptions& o) { o.baseLux = 10000.5; }, "--lux"},
-        {"speed nan", [](SimOptions& o) { o.speed = NAN; }, "--speed"},
-        {"speed zero", [](SimOptions& o) { o.speed = 0; }, "--speed"},
-        {"speed too fast", [](SimOptions& o) { o.speed = 2.01; }, "--speed"},
-        {"latency 3", [](SimOptions& o) { o.latency = 3; }, "--latency"},
-        {"latency 0", [](SimOptions& o) { o.latency = 0; }, "--latency"},
-        {"boost below 1", [](SimOptions& o) { o.boost = 0.5; }, "--boost"},
-        {"boost too big", [](SimOptions& o) { o.boost = 65; }, "--boost"},
-        {"noise negative", [](SimOptions& o) { o.noise = -1; }, "--noise"},
-        {"noise infinite", [](SimOptions& o) { o.noise = INFINITY; }, "--noise"},
-        {"capture past the end",
-         [](SimOptions& o) {
-             o.captureAt = {5, 60};
-         },
-         "--capture-at"},
-        {"capture before the start", [](SimOptions& o) { o.captureAt = {-1}; }, "--capture-at"},
-        {"hold past the end", [](SimOptions& o) { o.holdAt = {60}; }, "--hold-at"},
+        {"no photo", set(&SimOptions::photos, {}), "photograph"},
+        {"frames 0", set(&SimOptions::frames, 0), "--frames"},
+        {"frames too many", set(&SimOptions::frames, kMaxSimFrames + 1), "--frames"},
+        {"start beyond range", set(&SimOptions::startEvs, {0, 8.5}), "--start-ev"},
+        {"start nan", set(&SimOptions::startEvs, {NAN}), "--start-ev"},
+        {"no start", set(&SimOptions::startEvs, {}), "--start-ev"},
+        {"unknown policy", set(&SimOptions::policies, {"grey", "magic"}), "--policy"},
+        {"no policy", set(&SimOptions::policies, {}), "--policy"},
+        {"odd size", set(&SimOptions::width, 641), "--size"},
+        {"lux negative", set(&SimOptions::baseLux, -1), "--lux"},
+        {"lux above 10000", set(&SimOptions::baseLux, 10000.5), "--lux"},
+        {"speed nan", set(&SimOptions::speed, NAN), "--speed"},
+        {"speed zero", set(&SimOptions::speed, 0), "--speed"},
+        {"speed too fast", set(&SimOptions::speed, 2.01), "--speed"},
+        {"latency 3", set(&SimOptions::latency, 3), "--latency"},
+        {"latency 0", set(&SimOptions::latency, 0), "--latency"},
+        {"boost below 1", set(&SimOptions::boost, 0.5), "--boost"},
+        {"boost too big", set(&SimOptions::boost, 65), "--boost"},
+        {"noise negative", set(&SimOptions::noise, -1), "--noise"},
+        {"noise infinite", set(&SimOptions::noise, INFINITY), "--noise"},
+        {"capture past the end", set(&SimOptions::captureAt, {5, 60}), "--capture-at"},
+        {"capture before the start", set(&SimOptions::captureAt, {-1}), "--capture-at"},
+        {"hold past the end", set(&SimOptions::holdAt, {60}), "--hold-at"},
     };
     for (const auto& [name, change, option] : cases) {
         SimOptions options = validOptions();
@@ -91,20 +92,11 @@ TEST(ClosedLoopOptions, BadOptionsAreRefusedByName) {
         SimResult result;
         EXPECT_FALSE(runSimulation(options, result, error)) << name;
     }
-    const std::function<void(SimOptions&)> accepted[] = {
-        [](SimOptions&) {},
-        [](SimOptions& o) {
-            o.startEvs = {-8, 8};
-        },
-        [](SimOptions& o) { o.frames = 1; },
-        [](SimOptions& o) { o.baseLux = 10000; },
-        [](SimOptions& o) { o.speed = 2.0; },
-        [](SimOptions& o) { o.latency = 2; },
-        [](SimOptions& o) { o.boost = 1.0; },
-        [](SimOptions& o) {
-            o.captureAt = {0, 59};
-            o.holdAt = {59};
-        },
+    const Change accepted[] = {
+        [](SimOptions&) {},           set(&SimOptions::startEvs, {-8, 8}),
+        set(&SimOptions::frames, 1),  set(&SimOptions::baseLux, 10000),
+        set(&SimOptions::speed, 2.0), set(&SimOptions::latency, 2),
+        set(&SimOptions::boost, 1.0), [](SimOptions& o) { o.captureAt = o.holdAt = {0, 59}; },
     };
     for (const auto& change : accepted) {
         SimOptions options = validOptions();
@@ -143,71 +135,50 @@ TEST(ClosedLoopOptions, ListsAndSizesParse) {
 // by an earlier simulation, and files the simulation did not write are never
 // replaced or removed.
 TEST(ClosedLoopOutput, DirectoryIsUsedOnlyWhenItIsOurs) {
-    using Setup = std::function<void(const fs::path&)>;
     const std::string header = std::string(kSimManifestHeader) + "\n";
-    const std::tuple<const char*, Setup, bool> cases[] = {
-        {"new", [](const fs::path&) {}, true},
-        {"empty", [](const fs::path& d) { fs::create_directories(d); }, true},
-        {"foreign file",
-         [](const fs::path& d) {
-             fs::create_directories(d);
-             writeFile(d / "notes.txt", "mine");
-         },
-         false},
-        {"foreign file named like ours",
-         [](const fs::path& d) {
-             fs::create_directories(d);
-             writeFile(d / kSimRunsCsv, "mine");
-         },
-         false},
+    const std::string manifest = kSimManifestFile;
+    using Files = std::map<std::string, std::string>;  // name ("": the directory) -> text
+    const std::tuple<const char*, bool, Files, bool> cases[] = {
+        // name, directory made, its files, usable
+        {"new", false, {}, true},
+        {"empty", true, {}, true},
+        {"foreign file", true, {{"notes.txt", "mine"}}, false},
+        {"foreign file named like ours", true, {{kSimRunsCsv, "mine"}}, false},
         {"earlier run with a plot beside it",
-         [&header](const fs::path& d) {
-             fs::create_directories(d);
-             writeFile(d / kSimManifestFile, header + "frames.csv\nruns.csv\n");
-             writeFile(d / kSimRunsCsv, "old");
-             writeFile(d / "plot.png", "picture");
-         },
+         true,
+         {{manifest, header + "frames.csv\nruns.csv\n"},
+          {kSimRunsCsv, "old"},
+          {"plot.png", "picture"}},
          true},
         {"manifest that does not list an existing file",
-         [&header](const fs::path& d) {
-             fs::create_directories(d);
-             writeFile(d / kSimManifestFile, header + "frames.csv\n");
-             writeFile(d / kSimSummaryJson, "mine");
-         },
+         true,
+         {{manifest, header + "frames.csv\n"}, {kSimSummaryJson, "mine"}},
          false},
-        {"manifest of something else",
-         [](const fs::path& d) {
-             fs::create_directories(d);
-             writeFile(d / kSimManifestFile, "runs.csv\n");
-         },
-         false},
-        {"a file, not a directory", [](const fs::path& d) { writeFile(d, "file"); }, false},
+        {"manifest of something else", true, {{manifest, "runs.csv\n"}}, false},
+        {"a file, not a directory", false, {{"", "file"}}, false},
     };
     int index = 0;
-    for (const auto& [name, setup, usable] : cases) {
+    for (const auto& [name, made, files, usable] : cases) {
+        SCOPED_TRACE(name);
         const fs::path dir = scratchDir("output_" + std::to_string(index++));
-        setup(dir);
-        std::map<std::string, std::string> before;
-        if (fs::is_directory(dir)) {
-            for (const auto& entry : fs::directory_iterator(dir)) {
-                before[entry.path().filename().string()] = readFile(entry.path());
-            }
+        if (made) {
+            fs::create_directories(dir);
+        }
+        const auto at = [&dir](const std::string& file) { return file.empty() ? dir : dir / file; };
+        for (const auto& [file, text] : files) {
+            writeFile(at(file), text);
         }
         std::string error;
-        EXPECT_EQ(prepareSimOutput(dir.string(), error), usable) << name << ": " << error;
+        EXPECT_EQ(prepareSimOutput(dir.string(), error), usable) << error;
         if (usable) {
-            EXPECT_EQ(readFile(dir / kSimManifestFile).rfind(header, 0), 0u) << name;
-            if (before.count("plot.png") != 0) {
-                EXPECT_EQ(readFile(dir / "plot.png"), "picture");
-            }
+            EXPECT_EQ(readFile(dir / kSimManifestFile).rfind(header, 0), 0u);
         } else {
-            EXPECT_FALSE(error.empty()) << name;
-            for (const auto& [file, text] : before) {
-                EXPECT_EQ(readFile(dir / file), text) << name << ": " << file << " was changed";
-            }
-            if (fs::is_directory(dir)) {
-                EXPECT_EQ(before.count(kSimManifestFile) != 0, fs::exists(dir / kSimManifestFile))
-                    << name;
+            EXPECT_FALSE(error.empty());
+            EXPECT_EQ(files.count(manifest) != 0, fs::exists(dir / kSimManifestFile)) << made;
+        }
+        for (const auto& [file, text] : files) {
+            if (!usable || file == "plot.png") {
+                EXPECT_EQ(readFile(at(file)), text) << file << " was changed";
             }
         }
     }
@@ -243,19 +214,9 @@ TEST(ClosedLoopOutput, AFullDiskIsReported) {
 // Guards: the per-frame lines: missing numbers written empty (CSV) or null
 // (JSON), a photo path with a comma or quote kept intact, flags written.
 TEST(ClosedLoopOutput, FrameLinesMarkWhatAPolicyDidNotGive) {
-    SimRun run;
-    run.id = 3;
-    run.photo = "dir/a,\"b\".jpg";
-    run.policy = "grey";
-    run.startEv = -2.0;
-    SimFrameRecord frame;
-    frame.frame = 7;
-    frame.ev = -0.5;
-    frame.lux = 288.275f;
-    frame.measured = 0.1234567;
-    frame.score = 18.0;
-    frame.confidence = NAN;
-    frame.capture = true;
+    const SimRun run{3, "dir/a,\"b\".jpg", "grey", -2.0, {}, {}};
+    // frame, ev, lux, measured, score, confidence, route, light cells, capture, hold, ms
+    SimFrameRecord frame{7, -0.5, 288.275f, 0.1234567, 18.0, NAN, "", -1, true, false, 0.0};
     EXPECT_EQ(simFrameCsvLine(run, frame),
               "3,\"dir/a,\"\"b\"\".jpg\",grey,-2.0000,7,-0.5000,288.2750,0.123457,18.0000,,,,1,0");
     EXPECT_EQ(simFrameJsonLine(run, frame),
@@ -286,7 +247,7 @@ TEST(ClosedLoopOutput, SameOptionsWriteTheSameBytes) {
     options.motion = MotionKind::Shake;
     options.noise = 2.0;
     options.latency = 2;
-    std::string texts[2];
+    std::map<std::string, std::string> files[2];  // name -> text, by pass
     for (int pass = 0; pass < 2; ++pass) {
         const std::string dir = scratchDir("determinism_" + std::to_string(pass));
         SimResult result;
@@ -308,18 +269,16 @@ TEST(ClosedLoopOutput, SameOptionsWriteTheSameBytes) {
         ASSERT_TRUE(prepareSimOutput(dir, error)) << error;
         ASSERT_TRUE(writeSimOutput(dir, options, result, error)) << error;
         for (const std::string& file : simOutputFiles()) {
-            texts[pass] += "== " + file + "\n" + readFile(fs::path(dir) / file);
+            files[pass][file] = readFile(fs::path(dir) / file);
         }
     }
-    EXPECT_EQ(texts[0], texts[1]);
-    const auto lines = [](const std::string& text, const std::string& file) {
-        const size_t start = text.find("== " + file + "\n");
-        const size_t end = text.find("== ", start + 3);
-        return std::count(text.begin() + long(start), text.begin() + long(end), '\n') - 1;
-    };
-    EXPECT_EQ(lines(texts[0], kSimFramesJsonl), 8 * 12);
-    EXPECT_EQ(lines(texts[0], kSimFramesCsv), 8 * 12 + 1);
-    EXPECT_EQ(lines(texts[0], kSimRunsCsv), 8 + 1);
+    EXPECT_EQ(files[0], files[1]);
+    // One line per frame or run, and a header in each CSV file.
+    const std::pair<const char*, long> lines[] = {
+        {kSimFramesJsonl, 8 * 12}, {kSimFramesCsv, 8 * 12 + 1}, {kSimRunsCsv, 8 + 1}};
+    for (const auto& [file, count] : lines) {
+        EXPECT_EQ(std::count(files[0][file].begin(), files[0][file].end(), '\n'), count) << file;
+    }
 }
 
 }  // namespace
