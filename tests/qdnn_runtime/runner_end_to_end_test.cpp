@@ -69,13 +69,10 @@ TEST(RunnerOnHostRuntime, ModelsGiveTheGeneratorsValuesUnderEveryBackend) {
             SCOPED_TRACE(std::string(backend) + " " + c.model);
             QDNNRunner runner(c.model, backend, 20, 3);
             ASSERT_EQ(runner.init(), QDNNRunner::kOk);
-            std::vector<std::vector<float>> inputs = c.inputs, outputs;
+            std::vector<std::vector<float>> inputs = c.inputs, outputs = c.expected;
             std::vector<void*> inputPointers, outputPointers;
             for (auto& input : inputs) {
                 inputPointers.push_back(input.data());
-            }
-            for (const auto& expected : c.expected) {
-                outputs.emplace_back(expected.size());
             }
             for (auto& output : outputs) {
                 outputPointers.push_back(output.data());
