@@ -161,7 +161,8 @@ Rgb clippedWall(int x, int y) {
     return {t, t, t};
 }
 
-// One run of `file`; fails when the model writes past the engine's buffer.
+// One run of `file`; fails when the model writes past the engine's buffer or
+// leaves part of it unwritten (every test's runs check this for their model).
 std::vector<float> run(const char* file, std::vector<float> in, size_t outputFloats) {
     QDNNRunner runner(std::string(XEPO_SOURCE_DIR) + "/models/" + file, "NEURON", 20, 3);
     EXPECT_EQ(runner.init(), QDNNRunner::kOk) << file;
@@ -181,12 +182,10 @@ float albedo(const Scene& scene, double ev) {
 // What the host measures on a frame: its mean linear luminance (Rec. 709).
 double frameMean(const Scene& scene, double ev) {
     const std::vector<float> values = expose(scene, ev);
+    constexpr double kWeights[] = {0.2126, 0.7152, 0.0722};  // red, green, blue
     double sum = 0.0;
-    for (size_t i = 0; i < values.size(); i += 3) {
-        const float r = srgbDecode(0.5f * values[i] + 0.5f);
-        const float g = srgbDecode(0.5f * values[i + 1] + 0.5f);
-        const float b = srgbDecode(0.5f * values[i + 2] + 0.5f);
-        sum += 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    for (size_t i = 0; i < values.size(); ++i) {
+        sum += kWeights[i % 3] * srgbDecode(0.5f * values[i] + 0.5f);
     }
     return sum / static_cast<double>(values.size() / 3);
 }
@@ -204,18 +203,6 @@ std::vector<bool> lightCells(const Scene& scene, double ev) {
         light[cell] = out[2 * cell + 1] > out[2 * cell];
     }
     return light;
-}
-
-int count(const std::vector<bool>& cells) {
-    return static_cast<int>(std::count(cells.begin(), cells.end(), true));
-}
-
-TEST(DefaultModels, AllFourFillExactlyTheEngineBuffers) {
-    const std::vector<float> image = expose(meadow, 0.0);
-    run("xepo_entrance.qdnn", image, 4);
-    run("xepo_albedo.qdnn", image, 1);
-    run("light-STDCNet813.pt.tflite.qdnn", image, kLightFloats);
-    run("xepo_smooth.qdnn", {300.0f, 25.0f, 310.0f}, 1);
 }
 
 // The albedo model reads the scene, not the exposure: every rendering of the
@@ -284,7 +271,7 @@ TEST(DefaultModels, LampsAreLightCellsAndFarCellsAreNot) {
             far += light[cell] && lampDistance(x, y) > kLampRadius + 20.0f;
         }
         EXPECT_LE(far, 10) << ev << " EV";
-        EXPECT_GE(count(light), kAcceptedLightCells) << ev << " EV";
+        EXPECT_GE(std::count(light.begin(), light.end(), true), kAcceptedLightCells) << ev << " EV";
     }
 }
 
@@ -332,7 +319,7 @@ TEST(DefaultModels, EntranceTrustsTexturedScenesAndMarksLampScenes) {
 TEST(DefaultModels, RocketFloodlightsMakeALightMapTheEngineAccepts) {
     const Scene rocket = samplePhoto("rocket.jpg");
     const std::vector<bool> light = lightCells(rocket, 0.0);
-    EXPECT_GE(count(light), kAcceptedLightCells);
+    EXPECT_GE(std::count(light.begin(), light.end(), true), kAcceptedLightCells);
     // The floodlights stand in the picture's lowest tenth (rows 50 to 55 of the
     // cells), spread across its width: light cells in each third of those rows.
     for (int third = 0; third < 3; ++third) {

@@ -30,9 +30,7 @@ TEST_F(DecisionFrames, DriftFromTheReferenceOfALongStableScene) {
     const std::pair<float, int32_t> cases[] = {{302.9f, 27}, {303.0f, 0}, {310.0f, 1}};
     for (const auto& [lux, count] : cases) {
         ScriptedEngine se;
-        for (int i = 0; i < 30; ++i) {
-            se.frame(coffee, ScriptedEngine::params());
-        }
+        se.frames(30, coffee);
         ASSERT_EQ(std::make_tuple(se.state().lastIsStable, se.state().modelRunCount),
                   std::make_tuple(26, 7));
         EXPECT_FLOAT_EQ(se.frame(coffee, ScriptedEngine::params(lux)).result, kScore) << lux;
@@ -68,9 +66,7 @@ TEST_F(DecisionFrames, TheSmoothModelSeesTheLastLux) {
     for (const auto& [answer, output] : cases) {
         ScriptedEngine se;
         se.smooth().outputs = {{answer}};
-        for (int i = 0; i < 6; ++i) {
-            se.frame(coffee, ScriptedEngine::params());
-        }
+        se.frames(6, coffee);
         EXPECT_FLOAT_EQ(se.frame(astronaut, ScriptedEngine::params(340)).result, output);
         ASSERT_EQ(se.smooth().inputs.size(), 1u);
         EXPECT_EQ(se.smooth().inputs[0], (std::vector<float>{300.0f, 28.000002f, 340.0f}));

@@ -1,171 +1,96 @@
-// Frames through qiraAeProcess end to end, with constant-output models and
-// frames made from the sample photographs. Because the models answer the same
-// whatever they see, every change of the result comes from the decision logic.
+// Frames through qiraAeProcess end to end on the host runtime, with
+// constant-output models and frames made from the sample photographs. Because
+// the models answer the same whatever they see, every change of the result
+// comes from the decision logic.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "log_capture.h"
-#include "nv21_frames.h"
-#include "xepo.h"
-#include "xepo/ae_engine.h"
+#include "scripted_engine.h"
 
 namespace {
 
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
-constexpr float kLux = 300.0f;
-// Frame interval of the gyro blocks: 30 frames per second.
-constexpr uint64_t kFrameNs = 33'000'000;
+using Camera = scripted::ScriptedEngine;
+
 // A rate that moves the angles well past the stillness limit within one frame.
-constexpr float kMovingRate = 1.0f;
-
-// Engine with one model directory, fed frame by frame.
-class Camera {
-  public:
-    explicit Camera(const std::string& modelDir) {
-        params = CreateParamHandle();
-        for (int key : {kAeKeyEntrance, kAeKeyAlbedo, kAeKeyLightSeg, kAeKeySmooth}) {
-            AeSetParam(params, key, modelDir.c_str());
-        }
-        engine = initAeEngine(params);
-    }
-    ~Camera() {
-        releaseAeEngine(&engine);
-        releaseParamHandle(&params);
-    }
-
-    AEParams defaults() const {
-        AEParams p{};
-        p.scale = 1.0f;
-        p.aec_lux = kLux;
-        return p;
-    }
-
-    // One frame; `moving` gives the gyro block a rotation.
-    _XEPO_RES_ frame(const Nv21Frame& f, const AEParams& p, bool moving = false, int control = 2) {
-        VImage image{};
-        image.yuv_format = 17;
-        image.width = f.width;
-        image.height = f.height;
-        image.stride = f.width;
-        image.yPlane = const_cast<uint8_t*>(f.y.data());
-        image.uvPlane = const_cast<uint8_t*>(f.vu.data());
-        AEParams params = p;
-        IMUDataBlock imu = nextGyro(moving);
-        std::fill(map.begin(), map.end(), uint8_t{1});
-        _XEPO_RES_ result{-1.0f, -1.0f, &mapRecord};
-        mapRecord = XEPOSegMap{0, 0, 0, map.data()};
-        if (viaRunAeEngine) {
-            runAeEngine(engine, image.yPlane, image.uvPlane, f.width, f.height, p.rotation, p.scale,
-                        p.reserved0, p.flip, &result, control, p.aec_lux, &imu);
-        } else {
-            qiraAeProcess(engine, &image, &params, &result, control, &imu);
-        }
-        return result;
-    }
-
-    xepo::AeEngine& state() { return *static_cast<xepo::AeEngine*>(engine); }
-    int lightCells() const {
-        return static_cast<int>(std::count(map.begin(), map.end(), uint8_t{255}));
-    }
-
-    void* params = nullptr;
-    void* engine = nullptr;
-    bool viaRunAeEngine = false;  // feed frames through the plain-buffer entry instead
-    std::vector<uint8_t> map = std::vector<uint8_t>(xepo::kSegMapBytes);
-    XEPOSegMap mapRecord{};
-
-  private:
-    IMUDataBlock nextGyro(bool moving) {
-        IMUDataBlock imu{};
-        imu.count = 2;
-        for (int i = 0; i < imu.count; ++i) {
-            clockNs += kFrameNs / 2;
-            imu.timestamp[i] = clockNs;
-            imu.gyroX[i] = moving ? kMovingRate : 0.0f;
-        }
-        return imu;
-    }
-    uint64_t clockNs = 100'000'000'000;  // the first block restarts the angle track
-};
+constexpr float kMoving[3] = {1.0f, 0.0f, 0.0f};
+// Confident entrance (0.9), albedo 0.3: at lux 300 every model score maps to 28.
+constexpr float kConfidentScore = 28.0f;
 
 std::string modelDir(const char* set) {
     return std::string(XEPO_BINARY_DIR) + "/tests/driver/" + set + "/";
 }
 
+// The frame's settings at lux 300 with one field changed.
+template <typename T>
+AEParams with(T AEParams::*field, T value) {
+    AEParams p = Camera::params();
+    p.*field = value;
+    return p;
+}
+
 class FrameScenarios : public ::testing::Test {
   protected:
-    Nv21Frame coffee = nv21FromImageFile(samplePath("coffee.jpg"), kWidth, kHeight);
-    Nv21Frame astronaut = nv21FromImageFile(samplePath("astronaut.jpg"), kWidth, kHeight);
+    Nv21Frame coffee = nv21FromImageFile(samplePath("coffee.jpg"), 320, 240);
+    Nv21Frame astronaut = nv21FromImageFile(samplePath("astronaut.jpg"), 320, 240);
 };
 
-// Confident entrance (0.9), albedo 0.3: at lux 300 every model score maps to 28.
-constexpr float kConfidentScore = 28.0f;
-
+// Guards the steady path: model frames, then stable frames keep the score, the
+// scene is recorded once and the host map is described and written.
 TEST_F(FrameScenarios, SteadySceneKeepsItsScoreAndIsRecordedOnce) {
     Camera camera(modelDir("confident"));
-    ASSERT_NE(camera.engine, nullptr);
     for (int i = 0; i < 30; ++i) {
-        const _XEPO_RES_ r = camera.frame(coffee, camera.defaults());
+        const _XEPO_RES_ r = camera.frame(coffee, Camera::params());
         EXPECT_FLOAT_EQ(r.result, kConfidentScore) << "frame " << i;
         EXPECT_FLOAT_EQ(r.confidence, 0.9f) << "frame " << i;
     }
     // Five model frames, then stable, except the re-checks at counts 4 and 7.
-    EXPECT_EQ(camera.state().modelRunCount, 7);
-    EXPECT_EQ(camera.state().historyHist.size(), 1u);
-    EXPECT_EQ(camera.mapRecord.type, 9);
-    EXPECT_EQ(camera.mapRecord.width, 64);
-    EXPECT_EQ(camera.mapRecord.height, 48);
-    EXPECT_EQ(camera.lightCells(), 0);
+    const XEPOSegMap& map = camera.mapRecord;
+    EXPECT_EQ(std::make_tuple(camera.state().modelRunCount, camera.state().historyHist.size(),
+                              map.type, map.width, map.height, camera.lightCells()),
+              std::make_tuple(7, size_t{1}, 9, 64, 48, 0));
 }
 
+// Guards the zoom hold: the countdown after each frame; a held frame counts it
+// down, so the twelfth frame, with the countdown at 0, is not held. A zoom of 0
+// (not reported) never starts a hold.
 TEST_F(FrameScenarios, ZoomSwitchHoldsElevenFrames) {
     Camera camera(modelDir("confident"));
-    for (int i = 0; i < 8; ++i) {
-        camera.frame(coffee, camera.defaults());
-    }
-    AEParams zoomed = camera.defaults();
-    zoomed.scale = 2.0f;
-    // The countdown after each frame; a held frame counts it down, so the
-    // twelfth frame, with the countdown at 0, is not held.
+    camera.frames(8, coffee);
     std::vector<int> countdowns;
     for (int i = 0; i < 12; ++i) {
-        const _XEPO_RES_ r = camera.frame(coffee, zoomed);
-        EXPECT_FLOAT_EQ(r.result, kConfidentScore);
+        EXPECT_FLOAT_EQ(camera.frame(coffee, with(&AEParams::scale, 2.0f)).result, kConfidentScore);
         countdowns.push_back(camera.state().satCountdown);
     }
     EXPECT_EQ(countdowns, (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0}));
-    // A zoom of 0 (not reported) never starts a hold.
-    AEParams unreported = camera.defaults();
-    unreported.scale = 0.0f;
-    camera.frame(coffee, unreported);
+    camera.frame(coffee, with(&AEParams::scale, 0.0f));
     EXPECT_EQ(camera.state().satCountdown, 0);
 }
 
+// Guards the capture path: the last answer again, no model run, the map
+// described, and the capture's lux kept.
 TEST_F(FrameScenarios, StillCaptureRepeatsTheLastAnswerWithoutModels) {
     Camera camera(modelDir("confident"));
-    for (int i = 0; i < 3; ++i) {
-        camera.frame(coffee, camera.defaults());
-    }
-    AEParams capture = camera.defaults();
-    capture.isPhotoing = 1;
+    camera.frames(3, coffee);
+    AEParams capture = with(&AEParams::isPhotoing, 1);
     capture.aec_lux = 380.0f;
     const _XEPO_RES_ r = camera.frame(astronaut, capture);
     EXPECT_FLOAT_EQ(r.result, kConfidentScore);
     EXPECT_FLOAT_EQ(r.confidence, 0.9f);
-    EXPECT_EQ(camera.state().modelRunCount, 3);
-    EXPECT_EQ(camera.mapRecord.type, 9);
+    EXPECT_EQ(std::make_tuple(camera.state().modelRunCount, camera.mapRecord.type),
+              std::make_tuple(3, 9));
     EXPECT_FLOAT_EQ(camera.state().lastAecLux, 380.0f);
 }
 
+// Guards the hold flag: the previous result goes out and stays the last output,
+// no model runs, and the held frame computes no answer of its own.
 TEST_F(FrameScenarios, HoldFlagOutputsThePreviousResult) {
     Camera camera(modelDir("confident"));
-    camera.frame(coffee, camera.defaults());
-    AEParams held = camera.defaults();
-    held.holdFlag = 1;
+    camera.frame(coffee, Camera::params());
+    AEParams held = with(&AEParams::holdFlag, 1);
     held.aec_lux = 480.0f;  // a dark scene: the frame's own answer is neutral
     for (int i = 0; i < 4; ++i) {
         EXPECT_FLOAT_EQ(camera.frame(coffee, held).result, kConfidentScore);
@@ -178,77 +103,67 @@ TEST_F(FrameScenarios, HoldFlagOutputsThePreviousResult) {
     EXPECT_EQ(camera.state().modelRunCount, 1) << "a model ran during the hold";
 }
 
+// Guards the dark rule on whole frames: neutral on every dark frame, and the
+// dark lux becomes the reference.
 TEST_F(FrameScenarios, DarkStretchGoesNeutralAndStays) {
     Camera camera(modelDir("confident"));
-    for (int i = 0; i < 8; ++i) {
-        camera.frame(coffee, camera.defaults());
-    }
-    AEParams dark = camera.defaults();
-    dark.aec_lux = 470.0f;
+    camera.frames(8, coffee);
     for (int i = 0; i < 10; ++i) {
-        EXPECT_FLOAT_EQ(camera.frame(coffee, dark).result, 18.0f) << "dark frame " << i;
+        EXPECT_FLOAT_EQ(camera.frame(coffee, Camera::params(470.0f)).result, 18.0f) << i;
     }
     EXPECT_FLOAT_EQ(camera.state().refAecLux, 470.0f);
 }
 
+// Guards the thumbnail check: the picture still matches the stable reference,
+// so the frames count as stable and keep the score.
 TEST_F(FrameScenarios, LuxStepsOnAnUnchangedPictureKeepTheScore) {
     Camera camera(modelDir("confident"));
-    for (int i = 0; i < 8; ++i) {
-        camera.frame(coffee, camera.defaults());
-    }
-    // The thumbnail still matches the stable reference, so the frames count as stable.
+    camera.frames(8, coffee);
     for (float lux : {320.0f, 340.0f, 330.0f}) {
-        AEParams step = camera.defaults();
-        step.aec_lux = lux;
-        EXPECT_FLOAT_EQ(camera.frame(coffee, step).result, kConfidentScore) << lux;
+        EXPECT_FLOAT_EQ(camera.frame(coffee, Camera::params(lux)).result, kConfidentScore) << lux;
         EXPECT_EQ(camera.state().isStable, 1) << lux;
     }
 }
 
+// Guards the light path: the accepted map goes to the host with 0.92, and
+// stable frames keep using it.
 TEST_F(FrameScenarios, LightSceneWithSegmentationGivesTheLightMap) {
     Camera camera(modelDir("light"));
-    AEParams withSeg = camera.defaults();
-    withSeg.enable_seg = 1;
-    const _XEPO_RES_ lit = camera.frame(coffee, withSeg);
-    EXPECT_FLOAT_EQ(lit.result, 18.0f);
-    EXPECT_FLOAT_EQ(lit.confidence, 0.92f);
-    EXPECT_GE(camera.lightCells(), 150);
+    const AEParams withSeg = with(&AEParams::enable_seg, 1);
+    _XEPO_RES_ r = camera.frame(coffee, withSeg);
+    EXPECT_FLOAT_EQ(r.result, 18.0f);
     EXPECT_EQ(camera.state().lastIsSegResult, 1);
-    // Stable frames keep using the accepted map.
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_FLOAT_EQ(camera.frame(coffee, withSeg).confidence, 0.92f);
-        EXPECT_GE(camera.lightCells(), 150);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(r.confidence, 0.92f) << i;
+        EXPECT_GE(camera.lightCells(), 150) << i;
+        r = camera.frame(coffee, withSeg);
     }
 }
 
+// Guards the history across a pan: the gyro track carries on between frames,
+// and coming back to a remembered picture hits its record.
 TEST_F(FrameScenarios, ReturningToARememberedSceneHitsTheHistory) {
     Camera camera(modelDir("confident"));
-    auto stay = [&](const Nv21Frame& f, int frames) {
-        for (int i = 0; i < frames; ++i) {
-            camera.frame(f, camera.defaults());
-        }
-    };
-    auto pan = [&](const Nv21Frame& f) {
-        camera.frame(f, camera.defaults(), /*moving=*/true);
-        camera.frame(f, camera.defaults(), /*moving=*/true);
-    };
-    stay(coffee, 20);
-    pan(astronaut);
-    stay(astronaut, 20);
+    camera.frames(20, coffee);
+    camera.frames(2, astronaut, Camera::params(), kMoving);
+    camera.frames(20, astronaut);
     ASSERT_EQ(camera.state().historyHist.size(), 2u);
-    pan(coffee);
-    stay(coffee, 4);
+    camera.frames(2, coffee, Camera::params(), kMoving);
+    camera.frames(4, coffee);
     EXPECT_GE(camera.state().historyHitCount, 1) << "no history hit on returning";
 }
 
+// Guards the direct controls (albedo x 100, entrance's neutral answer, no
+// memory kept), control -1 without an engine, and refused null or released
+// engines, which leave the result untouched.
 TEST_F(FrameScenarios, DirectControlsAndRefusedHandles) {
     void* stale = nullptr;
     {
         Camera camera(modelDir("confident"));
-        _XEPO_RES_ r = camera.frame(coffee, camera.defaults(), false, 1);
+        _XEPO_RES_ r = camera.frame(coffee, Camera::params(), nullptr, 1);
         EXPECT_NEAR(r.result, 30.0f, 1e-4);  // albedo 0.3 x 100
         EXPECT_FLOAT_EQ(r.confidence, 0.9f);
-        r = camera.frame(coffee, camera.defaults(), false, 0);
+        r = camera.frame(coffee, Camera::params(), nullptr, 0);
         EXPECT_FLOAT_EQ(r.result, 18.0f);
         EXPECT_FLOAT_EQ(r.confidence, 0.9f);                 // entrance[1]
         EXPECT_FLOAT_EQ(camera.state().lastAeScore, 18.0f);  // direct paths keep no memory
@@ -261,7 +176,6 @@ TEST_F(FrameScenarios, DirectControlsAndRefusedHandles) {
     EXPECT_FLOAT_EQ(neutral.result, 18.0f);
     EXPECT_FLOAT_EQ(neutral.confidence, 0.9f);
     EXPECT_EQ(log.count("control = -1"), 1);
-
     _XEPO_RES_ untouched{-5.0f, -5.0f, nullptr};
     VImage image{};
     AEParams params{};
@@ -271,8 +185,9 @@ TEST_F(FrameScenarios, DirectControlsAndRefusedHandles) {
     EXPECT_EQ(log.count("qdnn handle is null, please init first."), 2);
 }
 
-// runAeEngine builds the same records (format 17, stride = width, no capture,
-// hold, ultra-wide or segmentation flags) and so answers exactly alike.
+// Guards runAeEngine's records: it builds the same ones (format 17, stride =
+// width, no capture, hold, ultra-wide or segmentation flags) and so answers
+// exactly alike.
 TEST_F(FrameScenarios, RunAeEngineMatchesQiraAeProcess) {
     const float luxes[] = {300, 300, 300, 320, 320, 300, 300, 300, 300, 300, 250, 250};
     std::vector<float> answers[2];
@@ -280,8 +195,7 @@ TEST_F(FrameScenarios, RunAeEngineMatchesQiraAeProcess) {
         Camera camera(modelDir("confident"));
         camera.viaRunAeEngine = viaRunAeEngine;
         for (float lux : luxes) {
-            AEParams p = camera.defaults();
-            p.aec_lux = lux;
+            AEParams p = Camera::params(lux);
             p.rotation = 90;
             const _XEPO_RES_ r = camera.frame(astronaut, p);
             answers[viaRunAeEngine].insert(answers[viaRunAeEngine].end(), {r.result, r.confidence});

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "log_capture.h"
@@ -17,26 +19,22 @@ using xepo::AeEngine;
 TEST(PushScoreAverage, AveragesTheLastFiveAndAnswersQueries) {
     xepo::ScoreAverage average;
     EXPECT_FLOAT_EQ(xepo::pushScoreAverage(&average, -1.0f), 18.0f);  // empty query
-    const struct {
-        float score;
-        float expected;
-    } steps[] = {{10, 10}, {20, 15}, {30, 20}, {40, 25}, {50, 30}, {60, 40}, {-1, 40}, {70, 50}};
-    for (const auto& step : steps) {
-        EXPECT_FLOAT_EQ(xepo::pushScoreAverage(&average, step.score), step.expected)
-            << "after pushing " << step.score;
+    // pushed score, average after
+    const std::pair<float, float> steps[] = {{10, 10}, {20, 15}, {30, 20}, {40, 25},
+                                             {50, 30}, {60, 40}, {-1, 40}, {70, 50}};
+    for (const auto& [score, expected] : steps) {
+        EXPECT_FLOAT_EQ(xepo::pushScoreAverage(&average, score), expected) << "after " << score;
     }
     EXPECT_EQ(average.values.size(), 5u);  // a query appends nothing
 }
 
-struct SelectCase {
-    float s, a, aecLux, lastAecLux, lastAeScore;
-    int historyHitCount;
-    float expected;
-    const char* why;
-};
-
 TEST(SelectScore, FirstMatchingRuleDecides) {
-    const SelectCase cases[] = {
+    struct Case {
+        float s, a, aecLux, lastAecLux, lastAeScore;
+        int historyHitCount;
+        float expected;
+        const char* why;
+    } const cases[] = {
         {30, 10, 300, 300, 18, 1, 30, "history hit keeps the frame score"},
         {17, 18, 300, 300, 18, 0, 17, "darker frame against neutral average"},
         {18, 24, 300, 300, 18, 0, 18, "neutral frame against a mildly bright average"},
@@ -54,24 +52,27 @@ TEST(SelectScore, FirstMatchingRuleDecides) {
         {22, 30, 300, 300, 23, 0, 22, "unexplained fall: the frame is nearer the last output"},
         {22, 30, 300, 300, 26, 0, 30, "a tie goes to the average"},
     };
-    for (const SelectCase& c : cases) {
+    for (const Case& c : cases) {
         AeEngine engine;
-        engine.lastAecLux = c.lastAecLux;
-        engine.lastAeScore = c.lastAeScore;
-        engine.historyHitCount = c.historyHitCount;
+        std::tie(engine.lastAecLux, engine.lastAeScore, engine.historyHitCount) =
+            std::make_tuple(c.lastAecLux, c.lastAeScore, c.historyHitCount);
         EXPECT_FLOAT_EQ(xepo::selectScore(&engine, c.s, c.a, c.aecLux), c.expected) << c.why;
     }
 }
 
-struct CrossingCase {
-    int isStable, lastIsStable;
-    float lastAeScore, s, aecLux;
-    float expected;
-    const char* why;
-};
-
+// The first stable frame may not cross neutral. The lux rule keeps the last
+// output against a move opposite to the lux, which needs a last lux other than
+// this frame's: called as the driver calls it (the driver stores this frame's
+// lux first) the rule is inert.
 TEST(LimitScoreCrossing, FirstStableFrameMayNotCrossNeutral) {
-    const CrossingCase cases[] = {
+    struct Case {
+        int isStable, lastIsStable;
+        float lastAeScore, s, aecLux;
+        float expected;
+        const char* why;
+        float lastAecLux = 0;  // 0: this frame's lux
+        bool cameraFirst = false;
+    } cases[] = {
         {1, 0, 15, 25, 300, 15, "dark last output caps a bright score"},
         {1, 0, 9, 25, 300, 11, "the cap is the last output clamped to 11"},
         {1, 0, 30, 12, 300, 30, "bright last output floors a dark score"},
@@ -82,29 +83,20 @@ TEST(LimitScoreCrossing, FirstStableFrameMayNotCrossNeutral) {
         {1, 3, 15, 25, 300, 25, "not the first stable frame"},
         {0, 0, 15, 25, 300, 25, "not stable"},
         {1, 0, 15, 25, 0, 25, "lux 0 is not limited"},
+        {0, 0, 25, 15, 300, 15, "the lux rule is inert with the same lux", 300},
+        // A darker scene (higher lux index) gives k*r < 0.
+        {0, 0, 25, 30, 320, 25, "a rise above the last output is held", 300},
+        {0, 0, 25, 30, 320, 30, "but not when the camera comes first", 300, true},
     };
-    for (const CrossingCase& c : cases) {
+    for (const Case& c : cases) {
         AeEngine engine;
-        engine.isStable = c.isStable;
-        engine.lastIsStable = c.lastIsStable;
-        engine.lastAeScore = c.lastAeScore;
-        engine.lastAecLux = c.aecLux;  // the driver stores this frame's lux first
-        EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, false, c.s, c.aecLux, 0.5f), c.expected)
+        std::tie(engine.isStable, engine.lastIsStable, engine.lastAeScore, engine.lastAecLux) =
+            std::make_tuple(c.isStable, c.lastIsStable, c.lastAeScore,
+                            c.lastAecLux != 0 ? c.lastAecLux : c.aecLux);
+        EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, c.cameraFirst, c.s, c.aecLux, 0.5f),
+                        c.expected)
             << c.why;
     }
-}
-
-TEST(LimitScoreCrossing, LuxRuleActsOnlyWhenTheLastLuxDiffers) {
-    // Called as the driver calls it (lastAecLux == aec_lux) the lux rule is inert;
-    // with a stale lastAecLux it keeps the last output against an opposite move.
-    AeEngine engine;
-    engine.isStable = 0;
-    engine.lastAeScore = 25.0f;
-    engine.lastAecLux = 300.0f;
-    EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, false, 15.0f, 300.0f, 0.5f), 15.0f);
-    // A darker scene (higher lux index) gives k*r < 0: a rise above the last output is held.
-    EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, false, 30.0f, 320.0f, 0.5f), 25.0f);
-    EXPECT_FLOAT_EQ(xepo::limitScoreCrossing(&engine, true, 30.0f, 320.0f, 0.5f), 30.0f);
 }
 
 // The hold output repeats the last answer; its confidence follows the map state
@@ -134,26 +126,23 @@ TEST(WriteHoldResult, RepeatsTheLastAnswerAndTakesOverLuxAndZoom) {
     EXPECT_FLOAT_EQ(result.confidence, 0.92f);  // a light-region map in force
 }
 
-struct NotStableCase {
-    float lastAecLux, aecLux, similarity, lastAeThisScore;
-    int lastIsStable;
-    float expectedScore;
-    int expectedLastIsStable;
-};
-
 TEST(HandleNotStableNotCameraFirst, KeepsDampsOrNeutralises) {
-    const NotStableCase cases[] = {
+    struct Case {
+        float lastAecLux, aecLux, similarity, lastAeThisScore;
+        int lastIsStable;
+        float expectedScore;
+        int expectedLastIsStable;
+    } const cases[] = {
         {300, 305, 0.1f, 30, 3, 30, 0},   // lux change 5: keep, count reset
         {300, 306, 0.5f, 30, 3, 21, 0},   // 18 + 0.5 * 0.5 * 12
         {464, 470, 0.5f, 30, 3, 18, 0},   // dark: neutral
         {300, 306, 0.85f, 30, 3, 30, 1},  // unchanged picture: kept, stable count 1
         {300, 306, 0.85f, 30, 0, 30, 0}, {100, 149, 0.9f, 30, 0, 18, 0},  // too bright for keeping
     };
-    for (const NotStableCase& c : cases) {
+    for (const Case& c : cases) {
         AeEngine engine;
-        engine.lastAecLux = c.lastAecLux;
-        engine.lastAeThisScore = c.lastAeThisScore;
-        engine.lastIsStable = c.lastIsStable;
+        std::tie(engine.lastAecLux, engine.lastAeThisScore, engine.lastIsStable) =
+            std::make_tuple(c.lastAecLux, c.lastAeThisScore, c.lastIsStable);
         float score = 0.0f;
         xepo::handleNotStableNotCameraFirst(&engine, &score, c.aecLux, c.similarity);
         EXPECT_FLOAT_EQ(score, c.expectedScore) << c.aecLux << " " << c.similarity;

@@ -5,22 +5,10 @@ execute_process(COMMAND ${NM} -D --defined-only -C ${LIBRARY}
 if(NOT nm_status EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
 endif()
-string(REPLACE "\n" ";" nm_lines "${nm_output}")
-set(actual "")
-foreach(line ${nm_lines})
-  # "<address> <type> <name>"; version nodes (type A) are not functions.
-  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$" AND NOT CMAKE_MATCH_1 STREQUAL "A")
-    list(APPEND actual "${CMAKE_MATCH_2}")
-  endif()
-endforeach()
-
-file(STRINGS ${EXPECTED} expected_lines)
-set(expected "")
-foreach(line ${expected_lines})
-  if(NOT line MATCHES "^#" AND NOT line STREQUAL "")
-    list(APPEND expected "${line}")
-  endif()
-endforeach()
+# "<address> <type> <name>" lines; version nodes (type A) are not functions.
+string(REGEX MATCHALL "[0-9a-fA-F]+ [B-Zb-z] [^\n]+" actual "${nm_output}")
+list(TRANSFORM actual REPLACE "^[0-9a-fA-F]+ . " "")
+file(STRINGS ${EXPECTED} expected REGEX "^[^#]")
 
 set(unexpected ${actual})
 list(REMOVE_ITEM unexpected ${expected})

@@ -2,51 +2,28 @@
 // that runLightSegModel makes from a known light rectangle. The engine is a
 // single instance, so each case (re)creates it on the model set it needs.
 #include <gtest/gtest.h>
-#include <stb_image_write.h>
 
-#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "log_capture.h"
+#include "scripted_engine.h"
 #include "xepo.h"
 #include "xepo/ae_engine.h"
 #include "xepo/model_scoring.h"
 
 namespace {
 
-void releaseEngine() {
-    void* engine = xepo::engineInstance;
-    if (engine != nullptr) {
-        releaseAeEngine(&engine);
-    }
-}
+// The engine on the model set `set`, released when it goes.
+struct Engine : scripted::ScriptedEngine {
+    explicit Engine(const char* set)
+        : ScriptedEngine(std::string(IMAGE_MODEL_ROOT) + "/" + set + "/") {}
+};
 
-void createEngine(const std::string& set) {
-    releaseEngine();
-    void* handle = CreateParamHandle();
-    const std::string dir = std::string(IMAGE_MODEL_ROOT) + "/" + set + "/";
-    for (int key : {kAeKeyAlbedo, kAeKeyEntrance, kAeKeyLightSeg, kAeKeySmooth}) {
-        AeSetParam(handle, key, dir.c_str());
-    }
-    ASSERT_NE(initAeEngine(handle), nullptr) << dir;
-    releaseParamHandle(&handle);
-}
-
-// A small picture written once per process (the models ignore its content).
-const std::string& testImage() {
-    static const std::string path = [] {
-        const std::string file = ::testing::TempDir() + "image_entry_test.png";
-        std::vector<uint8_t> pixels(40 * 30 * 3);
-        for (size_t i = 0; i < pixels.size(); ++i) {
-            pixels[i] = static_cast<uint8_t>(i * 7);
-        }
-        stbi_write_png(file.c_str(), 40, 30, 3, pixels.data(), 40 * 3);
-        return file;
-    }();
-    return path;
-}
+// The models answer the same whatever the picture shows.
+const std::string kPicture = samplePath("coffee.jpg");
 
 // A host record prefilled so that untouched fields show.
 struct HostResult {
@@ -71,9 +48,8 @@ const std::vector<uint8_t> kLightAt90 = lightMap(16, 30, 31, 41);
 
 // Control -1 answers without an engine; every other control needs one.
 TEST(ImageEntry, WithoutEngine) {
-    releaseEngine();
     HostResult host;
-    runAeEngineImage(nullptr, testImage().c_str(), &host.res, 300.0f, 2);
+    runAeEngineImage(nullptr, kPicture.c_str(), &host.res, 300.0f, 2);
     EXPECT_FLOAT_EQ(host.res.result, -5.0f);
     runAeEngineImage(nullptr, "/no/such/file.png", &host.res, 300.0f, -1);
     EXPECT_FLOAT_EQ(host.res.result, 18.0f);
@@ -98,9 +74,9 @@ TEST(ImageEntry, WorkedExamples) {
                  {"raises", 2, 400, 22, 0.9f},     {"dim", 2, 180, 22, 0.5f},
                  {"dim", 2, 300, 18, 0.5f}};
     for (const Case& c : cases) {
-        createEngine(c.set);
+        Engine engine(c.set);
         HostResult host;
-        runAeEngineImage(nullptr, testImage().c_str(), &host.res, c.lux, c.control);
+        runAeEngineImage(nullptr, kPicture.c_str(), &host.res, c.lux, c.control);
         EXPECT_FLOAT_EQ(host.res.result, c.result) << c.set << " " << c.control << " " << c.lux;
         EXPECT_FLOAT_EQ(host.res.confidence, c.confidence) << c.set << " " << c.control;
         EXPECT_EQ(host.map.type, c.control == 3 ? 9 : -1);
@@ -108,23 +84,18 @@ TEST(ImageEntry, WorkedExamples) {
             EXPECT_TRUE(host.data == kLightAt90);
             HostResult noRecord;
             noRecord.res.segMap = nullptr;
-            runAeEngineImage(nullptr, testImage().c_str(), &noRecord.res, 300.0f, 3);
+            runAeEngineImage(nullptr, kPicture.c_str(), &noRecord.res, 300.0f, 3);
             EXPECT_FLOAT_EQ(noRecord.res.confidence, 0.75f);
         }
     }
-    releaseEngine();
 }
 
 // A missing or undecodable file leaves the result and map record untouched
 // and the engine's map cleared.
 TEST(ImageEntry, BadFileLeavesTheResultUntouched) {
     const std::string corrupt = ::testing::TempDir() + "image_entry_corrupt.png";
-    FILE* file = std::fopen(corrupt.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    const unsigned char bytes[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 1, 2, 3, 4};
-    std::fwrite(bytes, 1, sizeof(bytes), file);
-    std::fclose(file);
-    createEngine("sure");
+    std::ofstream(corrupt, std::ios::binary) << "\x89PNG\r\n\x1a\n\1\2\3\4";  // header, then junk
+    Engine engine("sure");
     for (const std::string& path : {std::string("/no/such/image.png"), corrupt}) {
         for (int control : {2, 3}) {
             std::memset(xepo::engineInstance->segMap.get(), 255, xepo::kSegMapBytes);
@@ -138,12 +109,11 @@ TEST(ImageEntry, BadFileLeavesTheResultUntouched) {
             EXPECT_EQ(xepo::engineInstance->segMap[100], 0);
         }
     }
-    releaseEngine();
 }
 
 // The light map is the rectangle turned back by the rotation and scaled.
 TEST(ImageEntry, LightMapAtRotations0And90) {
-    createEngine("light");
+    Engine engine("light");
     xepo::AeEngine& e = *xepo::engineInstance;
     for (const auto& [rotation, expected] :
          {std::pair{0u, kLightAt0}, std::pair{90u, kLightAt90}}) {
@@ -154,7 +124,6 @@ TEST(ImageEntry, LightMapAtRotations0And90) {
             0);
         EXPECT_TRUE(map == expected) << "rotation " << rotation;
     }
-    releaseEngine();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "log_capture.h"
@@ -83,8 +84,7 @@ TEST_F(Lifecycle, AFailedPartFailsCreationAndLeavesNothingBehind) {
         int field;  // index in kStatusFields
         std::string line;
         int releases;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {kModelKeys[0], false, -1, 0, "", 1},      {kModelKeys[1], false, -1, 1, "", 1},
         {kModelKeys[2], false, -1, 2, "", 1},      {kModelKeys[3], false, -1, 3, "", 1},
         {0, true, -1, 4, "tavkit_ret=-3001, ", 0}, {0, false, 47, 4, "tavkit_ret=-3002, ", 0},
@@ -119,10 +119,7 @@ TEST_F(Lifecycle, AModelOfAnotherShapeFailsCreation) {
     namespace fs = std::filesystem;
     const std::string names[] = {"xepo_entrance.qdnn", "xepo_albedo.qdnn",
                                  "light-STDCNet813.pt.tflite.qdnn", "xepo_smooth.qdnn"};
-    struct Case {
-        std::string replaced;  // file name the engine loads
-        std::string source;    // file put there
-    };
+    using Case = std::pair<std::string, std::string>;  // file name the engine loads, file put there
     std::vector<Case> cases;
     for (const std::string& replaced : names) {
         for (const std::string& source : names) {
@@ -134,12 +131,12 @@ TEST_F(Lifecycle, AModelOfAnotherShapeFailsCreation) {
     cases.push_back({names[0], std::string(LIFECYCLE_TEST_SET_DIR) + "wrong_rank_entrance.onnx"});
 
     const fs::path dir = LIFECYCLE_SCRATCH_DIR;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.replaced + " <- " + c.source);
+    for (const auto& [replaced, source] : cases) {
+        SCOPED_TRACE(replaced + " <- " + source);
         fs::remove_all(dir);
         fs::create_directories(dir);
         for (const std::string& name : names) {
-            fs::copy_file(name == c.replaced ? c.source : std::string(DEFAULT_MODEL_DIR) + name,
+            fs::copy_file(name == replaced ? source : std::string(DEFAULT_MODEL_DIR) + name,
                           dir / name);
         }
         log.clear();
@@ -149,7 +146,7 @@ TEST_F(Lifecycle, AModelOfAnotherShapeFailsCreation) {
         for (const std::string& text : log.texts()) {
             if (text.find("the engine needs input") != std::string::npos) {
                 ++shapeLines;
-                EXPECT_NE(text.find((dir / c.replaced).string()), std::string::npos) << text;
+                EXPECT_NE(text.find((dir / replaced).string()), std::string::npos) << text;
             }
         }
         EXPECT_EQ(shapeLines, 1);
@@ -176,12 +173,11 @@ TEST_F(Lifecycle, ReleaseForgetsEverythingAndANewEngineStartsAfresh) {
     EXPECT_EQ(foreign, &notAnEngine);
     ASSERT_EQ(xepo::engineInstance, engine);
     auto* state = static_cast<xepo::AeEngine*>(engine);
-    state->lastAeScore = 30.0f;
-    state->modelRunCount = 7;
+    std::tie(state->lastAeScore, state->modelRunCount, state->segMap[5]) =
+        std::make_tuple(30.0f, 7, uint8_t{255});
     state->nccRefThumb = std::make_unique<uint8_t[]>(xepo::kThumbBytes);
     state->historyHist.push_back({});
     state->aeScoreAverage->values.push_back(25.0f);
-    state->segMap[5] = 255;
     rec.failRelease = true;
     log.clear();
     releaseAeEngine(&engine);
@@ -192,15 +188,11 @@ TEST_F(Lifecycle, ReleaseForgetsEverythingAndANewEngineStartsAfresh) {
 
     auto* fresh = static_cast<xepo::AeEngine*>(initAeEngine(params().get()));
     ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(fresh->lastAeScore, 18.0f);
-    EXPECT_EQ(fresh->lastAeThisScore, 18.0f);
-    EXPECT_EQ(fresh->nccRefValid, 1);
-    EXPECT_EQ(fresh->lastImuStatus, 1);
-    EXPECT_EQ(fresh->modelRunCount, 0);
+    EXPECT_EQ(std::make_tuple(fresh->lastAeScore, fresh->lastAeThisScore, fresh->nccRefValid,
+                              fresh->lastImuStatus, fresh->modelRunCount, fresh->segMap[5]),
+              std::make_tuple(18.0f, 18.0f, 1, 1, 0, uint8_t{0}));
     EXPECT_EQ(fresh->nccRefThumb, nullptr);
-    EXPECT_TRUE(fresh->historyHist.empty());
-    EXPECT_TRUE(fresh->aeScoreAverage->values.empty());
-    EXPECT_EQ(fresh->segMap[5], 0);
+    EXPECT_TRUE(fresh->historyHist.empty() && fresh->aeScoreAverage->values.empty());
 }
 
 // Guards the lock around creation: concurrent creations build one engine.

@@ -10,7 +10,7 @@
 
 #include "cpp/img_process/imu_position.h"
 #include "log_capture.h"
-#include "test_engine.h"
+#include "scripted_engine.h"
 
 namespace {
 
@@ -36,12 +36,10 @@ IMUDataBlock makeGyroBlock(int32_t count, uint64_t start, uint64_t stepNs, float
 // rest timer and track status.
 std::unique_ptr<xepo::AeEngine> runningEngine(float lastDistance, float lastLux,
                                               int64_t stillSince = 0, int32_t lastStatus = 1) {
-    auto e = pipeline_test::makeTestEngine();
-    e->lastGyroTimestamp = kTrack;
-    e->lastImuStatus = lastStatus;
-    e->last_gyrosimilarity = lastDistance;
-    e->lastAecLux = lastLux;
-    e->stillSinceTicks = stillSince;
+    auto e = scripted::bareEngine();
+    std::tie(e->lastGyroTimestamp, e->lastImuStatus, e->last_gyrosimilarity, e->lastAecLux,
+             e->stillSinceTicks) =
+        std::make_tuple(kTrack, lastStatus, lastDistance, lastLux, stillSince);
     return e;
 }
 

@@ -13,11 +13,9 @@
 #include <vector>
 
 #include "scripted_engine.h"
-#include "test_engine.h"
 
 namespace {
 
-using pipeline_test::makeTestEngine;
 using scripted::ScriptedEngine;
 using xepo::AeEngine;
 using xepo::kSegMapBytes;
@@ -207,7 +205,7 @@ TEST(HistoryLookup, Table) {
         {"already hit", {{20, 0.8f}}, 1.2f, 20, 17, 1, 5, 1, 1},
     };
     for (const Case& c : cases) {
-        auto e = makeTestEngine();
+        auto e = scripted::bareEngine();
         std::tie(e->lastAeThisScore, e->curHist[0], e->lastIsStable, e->modelRunCount, e->isStable,
                  e->historyHitCount) =
             std::make_tuple(c.lastScore, 50176, c.count, c.runs, c.cls, c.hitCount);

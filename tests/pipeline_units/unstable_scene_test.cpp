@@ -37,29 +37,24 @@ struct Remembered {
 
 // The engine before the frame, and the frame.
 struct Given {
-    // Engine: last frame score and last output, last entrance confidence, model
-    // runs so far, map state, stability, reference lux, remembered scenes.
-    float lastScore = 30, lastOutput = 30, lastConfidence = 0.9f;
+    // Engine: last frame score and last output, last entrance confidence,
+    // reference lux, model runs so far, map state, stability, remembered scenes.
+    float lastScore = 30, lastOutput = 30, lastConfidence = 0.9f, refLux = 300;
     int32_t runs = 10, mapState = 0, isStable = -3, lastIsStable = 0;
-    float refLux = 300;
     std::vector<Remembered> history;
-    // Models: entrance answer, albedo fraction, light map, light run status.
-    std::vector<float> en = entrance(0.9f);
+    // Models: entrance answer, light map, albedo fraction, light run status.
+    std::vector<float> en = entrance(0.9f), light = lightCells(0, 0, -1, -1);
     float albedo = 0.3f;
-    std::vector<float> light = lightCells(0, 0, -1, -1);
     int32_t lightStatus = 0;
-    // Frame: lux, hold flag, segmentation, rest code, gyro distance,
-    // histogram similarity and thumbnail correlation.
-    float lux = 300;
-    int32_t hold = 0;
+    // Frame: lux, gyro distance, histogram similarity, thumbnail correlation,
+    // hold flag, rest code and segmentation.
+    float lux = 300, g = 0.05f, similarity = 0.5f, ncc = 0;
+    int32_t hold = 0, rest = 1;
     bool seg = true;
-    int32_t rest = 1;
-    float g = 0.05f, similarity = 0.5f, ncc = 0;
 };
 
 struct Outcome {
-    float score;
-    float useAverage;
+    float score, useAverage;
     int32_t ls, albedoRuns, lightRuns, mapState;
     bool mapKept = false;  // segMap holds the kept map
 };
@@ -122,7 +117,9 @@ void check(const std::vector<Row>& rows) {
 
 // Outcomes that recur: the albedo model's 28 (0.3 at lux 300), the fallback's
 // neutral answer (with the average) and its kept last score.
-constexpr Outcome kAlbedo28{28, 0, 0, 1, 0, 0, false};
+constexpr Outcome albedoScore(float score) {
+    return {score, 0, 0, 1, 0, 0, false};
+}
 constexpr Outcome kNeutral{18, 1, 0, 0, 0, 0, false};
 constexpr Outcome kKeptLast{30, 0, 0, 0, 0, 0, false};
 
@@ -133,37 +130,32 @@ constexpr Outcome kKeptLast{30, 0, 0, 0, 0, 0, false};
 // an unsure score below neutral is lifted to neutral.
 TEST(UnstableScene, AlbedoPath) {
     check({
-        {"confident", [](Given&) {}, kAlbedo28},
-        {"confidence 0.73", [](Given& s) { s.en = entrance(0.73f); }, kAlbedo28},
+        {"confident", [](Given&) {}, albedoScore(28)},
+        {"confidence 0.73", [](Given& s) { s.en = entrance(0.73f); }, albedoScore(28)},
         {"confidence 0.72", [](Given& s) { s.en = entrance(0.72f); }, kNeutral},
-        {"0.72 on the fifth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 4; }, kAlbedo28},
+        {"0.72 on the fifth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 4; },
+         albedoScore(28)},
         {"0.72 on the sixth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 5; }, kNeutral},
         {"0.70 on the first run", [](Given& s) { s.en = entrance(0.7f), s.runs = 0; }, kNeutral},
-        {"high key alone", [](Given& s) { s.en = entrance(0.1f, 0.8f); }, {32, 0, 0, 1, 0, 0}},
+        {"high key alone", [](Given& s) { s.en = entrance(0.1f, 0.8f); }, albedoScore(32)},
         {"high key 0.79", [](Given& s) { s.en = entrance(0.1f, 0.79f); }, kNeutral},
         // The fallback would keep 30 here; at lux 150 the mapping gives neutral.
-        {"lux 150",
-         [](Given& s) { s.lux = 150, s.g = 0.01f, s.similarity = 0.85f; },
-         {18, 1, 0, 1, 0, 0}},
+        {"lux 150", [](Given& s) { s.lux = 150, s.g = 0.01f, s.similarity = 0.85f; },
+         Outcome{18, 1, 0, 1, 0, 0, false}},
         {"lux 149.9", [](Given& s) { s.lux = 149.9f, s.g = 0.01f, s.similarity = 0.85f; },
          kKeptLast},
         {"hold flag", [](Given& s) { s.hold = 1; }, kNeutral},
-        {"high key at 44",
-         [](Given& s) { s.en = entrance(0.9f, 0.8f), s.albedo = 0.5f; },
-         {48, 0, 0, 1, 0, 0}},
-        {"light scene at 44",
-         [](Given& s) { s.en = entrance(0.9f, 0, 0.3f), s.albedo = 0.5f; },
-         {48, 0, 0, 1, 0, 0}},
-        {"both at 44",
-         [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.5f; },
-         {48, 0, 0, 1, 0, 0}},
-        {"both at 25",
-         [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.27f; },
-         {33, 0, 0, 1, 0, 0}},
-        {"unsure and dark",
-         [](Given& s) { s.en = entrance(0.1f, 0.8f), s.albedo = 0.13f; },
-         {18, 0, 0, 1, 0, 0}},
-        {"sure and dark", [](Given& s) { s.albedo = 0.13f; }, {13, 0, 0, 1, 0, 0}},
+        {"high key at 44", [](Given& s) { s.en = entrance(0.9f, 0.8f), s.albedo = 0.5f; },
+         albedoScore(48)},
+        {"light scene at 44", [](Given& s) { s.en = entrance(0.9f, 0, 0.3f), s.albedo = 0.5f; },
+         albedoScore(48)},
+        {"both at 44", [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.5f; },
+         albedoScore(48)},
+        {"both at 25", [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.27f; },
+         albedoScore(33)},
+        {"unsure and dark", [](Given& s) { s.en = entrance(0.1f, 0.8f), s.albedo = 0.13f; },
+         albedoScore(18)},
+        {"sure and dark", [](Given& s) { s.albedo = 0.13f; }, albedoScore(13)},
     });
 }
 
@@ -173,6 +165,7 @@ TEST(UnstableScene, AlbedoPath) {
 TEST(UnstableScene, LightMapAndHeldMap) {
     constexpr Outcome kAccepted{18, 0, 1, 0, 1, 1, false};
     constexpr Outcome kRefused{18, 1, 0, 0, 1, 0, false};
+    const auto heldMap = [](int32_t state) { return Outcome{18, 0, 1, 0, 0, state, true}; };
     const auto lightScene = [](Given& s) { s.en = entrance(0.5f, 0, 0.3f), s.light = k150Cells; };
     check({
         {"150 cells", lightScene, kAccepted},
@@ -182,15 +175,11 @@ TEST(UnstableScene, LightMapAndHeldMap) {
         {"light run failed", [&](Given& s) { lightScene(s), s.lightStatus = -4; }, kRefused},
         {"light scene 0.29", [&](Given& s) { lightScene(s), s.en[3] = 0.29f; }, kNeutral},
         {"segmentation off", [&](Given& s) { lightScene(s), s.seg = false; }, kNeutral},
-        {"held map at -14",
-         [](Given& s) { s.en = entrance(0.5f), s.mapState = -14; },
-         {18, 0, 1, 0, 0, -14, true}},
-        {"map let go at -15",
-         [](Given& s) { s.en = entrance(0.5f), s.mapState = -15; },
-         {18, 1, 0, 0, 0, -15, false}},
-        {"kept map blocks the albedo model",
-         [](Given& s) { s.mapState = 1; },
-         {18, 0, 1, 0, 0, 1, true}},
+        {"held map at -14", [](Given& s) { s.en = entrance(0.5f), s.mapState = -14; },
+         heldMap(-14)},
+        {"map let go at -15", [](Given& s) { s.en = entrance(0.5f), s.mapState = -15; },
+         Outcome{18, 1, 0, 0, 0, -15, false}},
+        {"kept map blocks the albedo model", [](Given& s) { s.mapState = 1; }, heldMap(1)},
     });
 }
 
@@ -237,44 +226,30 @@ TEST(UnstableScene, Fallback) {
 // 0.2, times the similarity).
 TEST(UnstableScene, Blends) {
     const auto moving = [](Given& s) { s.rest = 0, s.lastScore = 18, s.lastOutput = 25; };
-    const auto blended = [](float score) { return Outcome{score, 0, 0, 1, 0, 0, false}; };
+    const auto remembering = [&](std::vector<Remembered> history) {
+        return [=](Given& s) { moving(s), s.history = history; };
+    };
     check({
-        {"nothing to blend with", moving, blended(28)},
+        {"nothing to blend with", moving, albedoScore(28)},
         {"close bright scores meet halfway, by similarity", [](Given& s) { s.rest = 0; },
-         blended(28.5f)},
+         albedoScore(28.5f)},
         {"on stable count 4 a tiny similarity weighs fully",
-         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.01f; }, blended(29)},
+         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.01f; }, albedoScore(29)},
         {"on stable count 4 a similarity of 0.02 weighs by itself",
-         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.02f; }, blended(28.02f)},
-        {"remembered scene where the device is", [&](Given& s) { moving(s), s.history = {{20}}; },
-         blended(26.4f)},
-        {"an older match behind a newer other picture",
-         [&](Given& s) {
-             moving(s), s.history = {{20}, {40, 5}};
-         },
-         blended(26.4f)},
-        {"the newest match wins",
-         [&](Given& s) {
-             moving(s), s.history = {{20}, {24}};
-         },
-         blended(27.2f)},
-        {"turned by 0.01 about two axes",
-         [&](Given& s) {
-             moving(s), s.history = {{20, 0, {0.006f, 0.008f, 0}}};
-         },
-         blended(22.4f)},
-        {"turned by 0.0175 about three axes",
-         [&](Given& s) {
-             moving(s), s.history = {{20, 0, {0.008f, 0.01f, 0.012f}}};
-         },
-         blended(24)},
-        {"turned by 0.025, past the near distance",
-         [&](Given& s) {
-             moving(s), s.history = {{20, 0, {0.015f, 0.02f, 0}}};
-         },
-         blended(26.4f)},
+         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.02f; },
+         albedoScore(28.02f)},
+        {"remembered scene where the device is", remembering({{20}}), albedoScore(26.4f)},
+        {"an older match behind a newer other picture", remembering({{20}, {40, 5}}),
+         albedoScore(26.4f)},
+        {"the newest match wins", remembering({{20}, {24}}), albedoScore(27.2f)},
+        {"turned by 0.01 about two axes", remembering({{20, 0, {0.006f, 0.008f, 0}}}),
+         albedoScore(22.4f)},
+        {"turned by 0.0175 about three axes", remembering({{20, 0, {0.008f, 0.01f, 0.012f}}}),
+         albedoScore(24)},
+        {"turned by 0.025, past the near distance", remembering({{20, 0, {0.015f, 0.02f, 0}}}),
+         albedoScore(26.4f)},
         {"resting device", [&](Given& s) { moving(s), s.rest = 1, s.history = {{20}}; },
-         blended(28)},
+         albedoScore(28)},
     });
 }
 

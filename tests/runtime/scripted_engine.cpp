@@ -2,19 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "runtime/qdnn_interface.h"
 
 namespace scripted {
 namespace {
 
-constexpr const char* kEntranceFile = "xepo_entrance.qdnn";
-constexpr const char* kAlbedoFile = "xepo_albedo.qdnn";
-constexpr const char* kLightSegFile = "light-STDCNet813.pt.tflite.qdnn";
-constexpr const char* kSmoothFile = "xepo_smooth.qdnn";
+// Entrance, albedo, light segmentation, smooth.
+constexpr const char* kFiles[] = {"xepo_entrance.qdnn", "xepo_albedo.qdnn",
+                                  "light-STDCNet813.pt.tflite.qdnn", "xepo_smooth.qdnn"};
 
-void script(const char* file, const QDNNTensorShape& input, const QDNNTensorShape& output,
+void script(ScriptedModel& model, const QDNNTensorShape& input, const QDNNTensorShape& output,
             std::vector<float> answer) {
-    ScriptedModel& model = scriptedRuntimeOf(getQDNNInterface().libHandle)->models[file];
     model.input = {input.batch, input.height, input.width, input.channel};
     model.output = {output.batch, output.height, output.width, output.channel};
     model.outputs = {std::move(answer)};
@@ -39,28 +40,43 @@ std::vector<float> lightCells(int r0, int c0, int r1, int c1) {
     return out;
 }
 
-ScriptedEngine::ScriptedEngine() {
-    rt = scriptedRuntimeOf(getQDNNInterface().libHandle);
-    if (rt == nullptr) {
-        ADD_FAILURE() << "the scripted runtime must sit beside this program";
-        return;
+std::unique_ptr<xepo::AeEngine> bareEngine() {
+    auto e = std::make_unique<xepo::AeEngine>();
+    e->enResult = std::make_unique<float[]>(xepo::kEntranceOutputs);
+    e->lastEnResult = std::make_unique<float[]>(xepo::kEntranceOutputs);
+    e->smoothInput = std::make_unique<float[]>(xepo::kSmoothInputs);
+    e->smoothResult = std::make_unique<float[]>(1);
+    e->lightSegOutput = std::make_unique<float[]>(xepo::kLightSegFloats);
+    e->modelInput = std::make_unique<float[]>(xepo::kModelInputFloats);
+    e->rgbImage = std::make_unique<uint8_t[]>(xepo::kRgbImageBytes);
+    e->curHist = std::make_unique<int32_t[]>(xepo::kHistBins);
+    e->grayThumb = std::make_unique<uint8_t[]>(xepo::kThumbBytes);
+    e->lastSegMap = std::make_unique<uint8_t[]>(xepo::kSegMapBytes);
+    e->segMap = std::make_unique<uint8_t[]>(xepo::kSegMapBytes);
+    return e;
+}
+
+ScriptedEngine::ScriptedEngine(const std::string& modelDir) {
+    if (modelDir.empty()) {
+        rt = scriptedRuntimeOf(getQDNNInterface().libHandle);
+        if (rt == nullptr) {
+            ADD_FAILURE() << "the scripted runtime must sit beside this program";
+            return;
+        }
+        rt->reset();
+        const QDNNTensorShape& image = xepo::kImageModelInputShape;
+        script(model(0), image, xepo::kEntranceOutputShape, scripted::entrance(0.9f));
+        script(model(1), image, xepo::kAlbedoOutputShape, {0.3f});
+        script(model(2), image, xepo::kLightSegOutputShape, scripted::lightCells(0, 0, -1, -1));
+        script(model(3), xepo::kSmoothInputShape, xepo::kSmoothOutputShape, {21.5f});
+        model(3).keepInputs = true;
     }
-    rt->reset();
-    script(kEntranceFile, xepo::kImageModelInputShape, xepo::kEntranceOutputShape,
-           scripted::entrance(0.9f));
-    script(kAlbedoFile, xepo::kImageModelInputShape, xepo::kAlbedoOutputShape, {0.3f});
-    script(kLightSegFile, xepo::kImageModelInputShape, xepo::kLightSegOutputShape,
-           lightCells(0, 0, -1, -1));
-    script(kSmoothFile, xepo::kSmoothInputShape, xepo::kSmoothOutputShape, {21.5f});
-    rt->models[kSmoothFile].keepInputs = true;
     paramHandle = CreateParamHandle();
     for (int key : {kAeKeyEntrance, kAeKeyAlbedo, kAeKeyLightSeg, kAeKeySmooth}) {
-        AeSetParam(paramHandle, key, "/scripted/");
+        AeSetParam(paramHandle, key, modelDir.empty() ? "/scripted/" : modelDir.c_str());
     }
     engine = initAeEngine(paramHandle);
-    if (engine == nullptr) {
-        ADD_FAILURE() << "the engine was not created on the scripted runtime";
-    }
+    EXPECT_NE(engine, nullptr) << "no engine on " << (modelDir.empty() ? "/scripted/" : modelDir);
 }
 
 ScriptedEngine::~ScriptedEngine() {
@@ -68,17 +84,8 @@ ScriptedEngine::~ScriptedEngine() {
     releaseParamHandle(&paramHandle);
 }
 
-ScriptedModel& ScriptedEngine::entrance() {
-    return rt->models[kEntranceFile];
-}
-ScriptedModel& ScriptedEngine::albedo() {
-    return rt->models[kAlbedoFile];
-}
-ScriptedModel& ScriptedEngine::lightSeg() {
-    return rt->models[kLightSegFile];
-}
-ScriptedModel& ScriptedEngine::smooth() {
-    return rt->models[kSmoothFile];
+ScriptedModel& ScriptedEngine::model(int index) {
+    return rt->models[kFiles[index]];
 }
 
 AEParams ScriptedEngine::params(float lux) {
@@ -88,30 +95,42 @@ AEParams ScriptedEngine::params(float lux) {
     return p;
 }
 
-_XEPO_RES_ ScriptedEngine::frame(const Nv21Frame& f, const AEParams& params, const float rate[3]) {
-    VImage image{};
-    image.yuv_format = 17;
-    image.width = f.width;
-    image.height = f.height;
-    image.stride = f.width;
-    image.yPlane = const_cast<uint8_t*>(f.y.data());
-    image.uvPlane = const_cast<uint8_t*>(f.vu.data());
+int ScriptedEngine::lightCells() const {
+    return static_cast<int>(std::count(map.begin(), map.end(), uint8_t{255}));
+}
+
+_XEPO_RES_ ScriptedEngine::frame(const Nv21Frame& f, const AEParams& params, const float rate[3],
+                                 int control) {
+    uint8_t* y = const_cast<uint8_t*>(f.y.data());
+    uint8_t* vu = const_cast<uint8_t*>(f.vu.data());
+    VImage image{17, f.width, f.height, {}, y, vu, {}, f.width, {}};
     IMUDataBlock imu{};
     imu.count = 2;
     for (int i = 0; i < imu.count; ++i) {
         clockNs += 16'500'000;
         imu.timestamp[i] = clockNs;
         if (rate != nullptr) {
-            imu.gyroX[i] = rate[0];
-            imu.gyroY[i] = rate[1];
-            imu.gyroZ[i] = rate[2];
+            std::tie(imu.gyroX[i], imu.gyroY[i], imu.gyroZ[i]) =
+                std::tie(rate[0], rate[1], rate[2]);
         }
     }
     AEParams p = params;
+    std::fill(map.begin(), map.end(), uint8_t{1});
     mapRecord = XEPOSegMap{0, 0, 0, map.data()};
     _XEPO_RES_ result{-1.0f, -1.0f, &mapRecord};
-    qiraAeProcess(engine, &image, &p, &result, 2, &imu);
+    if (viaRunAeEngine) {
+        runAeEngine(engine, y, vu, f.width, f.height, p.rotation, p.scale, p.reserved0, p.flip,
+                    &result, control, p.aec_lux, &imu);
+    } else {
+        qiraAeProcess(engine, &image, &p, &result, control, &imu);
+    }
     return result;
+}
+
+void ScriptedEngine::frames(int count, const Nv21Frame& f, const AEParams& p, const float rate[3]) {
+    for (int i = 0; i < count; ++i) {
+        frame(f, p, rate);
+    }
 }
 
 }  // namespace scripted

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <tuple>
 
@@ -30,11 +31,9 @@ uint64_t makeObject(ScriptedObject object) {
 }
 
 size_t elementsOf(const ScriptedShape& shape) {
-    size_t n = 1;
-    for (int32_t d : shape) {
-        n *= static_cast<size_t>(std::max(d, 0));
-    }
-    return n;
+    return std::accumulate(shape.begin(), shape.end(), size_t{1}, [](size_t n, int32_t d) {
+        return n * static_cast<size_t>(std::max(d, 0));
+    });
 }
 
 // The caller buffer last uploaded to a session tensor, with its element count.
@@ -68,11 +67,13 @@ int32_t runScriptedModel(ScriptedObject& session) {
 }
 
 // The answer of an entry point that scripted models take over; nothing for the
-// others, which answer from the scripted results.
+// others, which answer from the scripted results. Calls on objects the runtime
+// did not make fail.
 std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
     const std::string& name = call.name;
     const std::vector<uint64_t>& a = call.args;
     ScriptedObject* first = a.empty() ? nullptr : objectOf(a[0]);
+    const uint64_t status = first == nullptr ? 1 : 0;
     if (name == "qdnnNetCreate") {
         return makeObject({});
     }
@@ -89,9 +90,8 @@ std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
             return uint64_t{0};
         }
         const ScriptedModel& model = state.models[first->model];
-        ScriptedObject session;
+        ScriptedObject session, input, output;
         session.model = first->model;
-        ScriptedObject input, output;
         input.shape = model.input;
         output.shape = model.output;
         session.input = makeObject(std::move(input));
@@ -99,14 +99,12 @@ std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
         return makeObject(std::move(session));
     }
     if (name == "qdnnSessionGetNumInputs" || name == "qdnnSessionGetNumOutputs") {
-        *reinterpret_cast<uint64_t*>(a[1]) = first != nullptr ? 1 : 0;
-        return uint64_t{first != nullptr ? 0u : 1u};
+        *reinterpret_cast<uint64_t*>(a[1]) = 1 - status;
+        return status;
     }
     if (name == "qdnnSessionGetInputTensorByIndex" || name == "qdnnSessionGetOutputTensorByIndex") {
-        if (first == nullptr || a[1] != 0) {
-            return uint64_t{0};
-        }
-        return name == "qdnnSessionGetInputTensorByIndex" ? first->input : first->output;
+        const bool input = name == "qdnnSessionGetInputTensorByIndex";
+        return first == nullptr || a[1] != 0 ? 0 : input ? first->input : first->output;
     }
     if (name == "qdnnTensorCreate") {
         ScriptedObject tensor;
@@ -127,22 +125,20 @@ std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
                                                       : 0);
     }
     if (name == "qdnnTensorSetHostBuffer") {
-        if (first == nullptr) {
-            return uint64_t{1};
+        if (first != nullptr) {
+            first->buffer = reinterpret_cast<void*>(a[1]);
         }
-        first->buffer = reinterpret_cast<void*>(a[1]);
-        return uint64_t{0};
+        return status;
     }
     if (name == "qdnnTensorUpload") {
-        if (first == nullptr || objectOf(a[1]) == nullptr) {
-            return uint64_t{1};
+        const bool known = first != nullptr && objectOf(a[1]) != nullptr;
+        if (known) {
+            first->uploaded = a[1];
         }
-        first->uploaded = a[1];
-        return uint64_t{0};
+        return uint64_t{known ? 0u : 1u};
     }
     if (name == "qdnnSessionRun") {
-        return static_cast<uint64_t>(
-            static_cast<int64_t>(first != nullptr ? runScriptedModel(*first) : 1));
+        return asWord(first != nullptr ? runScriptedModel(*first) : 1);
     }
     if (name == "qdnnTensorDownload") {
         // The only session tensor a download reads is an output; its session

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -14,17 +15,6 @@
 #include "xepo/score_smoothing.h"
 
 namespace {
-
-std::unique_ptr<xepo::AeEngine> makeEngine() {
-    auto e = std::make_unique<xepo::AeEngine>();
-    e->enResult = std::make_unique<float[]>(xepo::kEntranceOutputs);
-    e->lastEnResult = std::make_unique<float[]>(xepo::kEntranceOutputs);
-    e->smoothInput = std::make_unique<float[]>(xepo::kSmoothInputs);
-    e->smoothResult = std::make_unique<float[]>(1);
-    e->segMap = std::make_unique<uint8_t[]>(xepo::kSegMapBytes);
-    e->lastSegMap = std::make_unique<uint8_t[]>(xepo::kSegMapBytes);
-    return e;
-}
 
 // The worked values first, then the band edges (150, 210, 400) and each rule's
 // bounds. NaN fails every comparison and lands on the neutral 18.
@@ -102,11 +92,8 @@ TEST(SmoothModel, ConditionsAndArbitration) {
         se.smooth().outputs = {{c.answer}};
         se.smooth().runStatus = {c.status};
         xepo::AeEngine& e = se.state();
-        e.isStable = c.cls;
-        e.modelRunCount = c.runs;
-        e.lastAecLux = 300.0f;
-        e.lastAeScore = 21.0f;
-        e.smoothResult[0] = 30.0f;
+        std::tie(e.isStable, e.modelRunCount, e.lastAecLux, e.lastAeScore, e.smoothResult[0]) =
+            std::make_tuple(c.cls, c.runs, 300.0f, 21.0f, 30.0f);
         const float out = xepo::applySmoothModel(&e, c.candidate, c.thisScore, c.lux, c.similarity);
         EXPECT_FLOAT_EQ(out, c.expected) << c.name;
         if (se.smooth().runs == 1) {
@@ -133,15 +120,11 @@ TEST(ResultOutput, Table) {
                  {0, 0, 25, 1.2f, 0.9f, 0, 25, 0.8f},      {0, 0, 25, 1.1f, 0.9f, 0, 25, 0.8f},
                  {0, 0, 25, 1.09f, 0.9f, 0, 25, 0.9f}};
     for (const Case& c : cases) {
-        auto e = makeEngine();
-        e->enResult[1] = c.en1;
-        e->enResult[2] = c.en2;
+        auto e = scripted::bareEngine();
         e->lastEnResult[1] = e->lastEnResult[2] = 0.1f;  // gives 0.8
-        e->lastAeScore = 26.5f;
-        e->lastAeThisScore = 24.0f;
-        e->lastIsSegResult = 1;
-        e->segMap[3] = 255;
-        e->lastSegMap[9] = 255;
+        std::tie(e->enResult[1], e->enResult[2], e->lastAeScore, e->lastAeThisScore,
+                 e->lastIsSegResult, e->segMap[3], e->lastSegMap[9]) =
+            std::make_tuple(c.en1, c.en2, 26.5f, 24.0f, 1, uint8_t{255}, uint8_t{255});
         std::vector<uint8_t> data(xepo::kSegMapBytes, 7);
         XEPOSegMap map{-1, -1, -1, data.data()};
         _XEPO_RES_ res{-1, -1, &map};
@@ -165,7 +148,7 @@ TEST(ResultOutput, Table) {
 // Without map data only the map description is written; without a map record
 // the result is still written and the gap logged.
 TEST(ResultOutput, MissingMapDataOrRecord) {
-    auto e = makeEngine();
+    auto e = scripted::bareEngine();
     XEPOSegMap map{-1, -1, -1, nullptr};
     _XEPO_RES_ res{-1, -1, &map};
     xepo::writeResultToOutput(e.get(), &res, 0, 0, 25, 25, 25, 0.5f);
