@@ -103,28 +103,6 @@ TEST_F(FrameScenarios, HoldFlagOutputsThePreviousResult) {
     EXPECT_EQ(camera.state().modelRunCount, 1) << "a model ran during the hold";
 }
 
-// Guards the dark rule on whole frames: neutral on every dark frame, and the
-// dark lux becomes the reference.
-TEST_F(FrameScenarios, DarkStretchGoesNeutralAndStays) {
-    Camera camera(modelDir("confident"));
-    camera.frames(8, coffee);
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_FLOAT_EQ(camera.frame(coffee, Camera::params(470.0f)).result, 18.0f) << i;
-    }
-    EXPECT_FLOAT_EQ(camera.state().refAecLux, 470.0f);
-}
-
-// Guards the thumbnail check: the picture still matches the stable reference,
-// so the frames count as stable and keep the score.
-TEST_F(FrameScenarios, LuxStepsOnAnUnchangedPictureKeepTheScore) {
-    Camera camera(modelDir("confident"));
-    camera.frames(8, coffee);
-    for (float lux : {320.0f, 340.0f, 330.0f}) {
-        EXPECT_FLOAT_EQ(camera.frame(coffee, Camera::params(lux)).result, kConfidentScore) << lux;
-        EXPECT_EQ(camera.state().isStable, 1) << lux;
-    }
-}
-
 // Guards the light path: the accepted map goes to the host with 0.92, and
 // stable frames keep using it.
 TEST_F(FrameScenarios, LightSceneWithSegmentationGivesTheLightMap) {

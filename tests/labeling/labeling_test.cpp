@@ -141,10 +141,8 @@ TEST(LabelingOracle, SamePartitionOrderAreasAndBoxesAsOpenCv) {
                   height = i < 120 ? 56 : side(random) / (i % 3 + 1);
         const double density = densities[i % 8];
         SCOPED_TRACE(testing::Message() << width << "x" << height << " density " << density);
-        checkAgainstOpenCv(randomMask(width, std::max(height, 1), density, random));
-        if (HasFatalFailure()) {
-            return;
-        }
+        ASSERT_NO_FATAL_FAILURE(
+            checkAgainstOpenCv(randomMask(width, std::max(height, 1), density, random)));
     }
 }
 
@@ -179,21 +177,15 @@ TEST(LabelingOracle, ChainedEquivalences) {
         stairs.at<uint8_t>(38 - x, x + 1) = 255;
     }
     shapes.push_back(stairs);
-    // A square spiral one pixel wide with one-pixel gaps.
+    // A square spiral one pixel wide with one-pixel gaps: legs of 40, 40, 40,
+    // 38, 38, 36, 36, ... 2, 2 pixels turning clockwise.
     cv::Mat spiral(41, 41, CV_8UC1, cv::Scalar(0));
-    std::vector<int> lengths{40, 40, 40};
-    for (int length = 38; length > 0; length -= 2) {
-        lengths.insert(lengths.end(), {length, length});
-    }
-    const int steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
-    int x = 0, y = 0;
-    spiral.at<uint8_t>(y, x) = 255;
-    for (size_t leg = 0; leg < lengths.size(); ++leg) {
-        for (int k = 0; k < lengths[leg]; ++k) {
-            x += steps[leg % 4][0];
-            y += steps[leg % 4][1];
-            spiral.at<uint8_t>(y, x) = 255;
-        }
+    const cv::Point steps[4] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+    cv::Point at(0, 0);
+    for (int leg = 0; leg < 41; ++leg) {
+        const cv::Point next = at + steps[leg % 4] * (40 - 2 * ((leg - 1) / 2));
+        cv::line(spiral, at, next, 255);
+        at = next;
     }
     shapes.push_back(spiral);
     for (size_t i = 0, n = shapes.size(); i < n; ++i) {
@@ -203,10 +195,7 @@ TEST(LabelingOracle, ChainedEquivalences) {
     }
     for (size_t i = 0; i < shapes.size(); ++i) {
         SCOPED_TRACE(i);
-        checkAgainstOpenCv(shapes[i]);
-        if (HasFatalFailure()) {
-            return;
-        }
+        ASSERT_NO_FATAL_FAILURE(checkAgainstOpenCv(shapes[i]));
     }
 }
 

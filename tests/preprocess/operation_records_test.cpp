@@ -77,6 +77,8 @@ TEST_F(OperationRecords, FramePreparationRunsTheOperatorsTheCallAsksFor) {
         EXPECT_EQ(rec.runIds, c.operators);
         const TavkitParams& resize = rec.records[19];
         EXPECT_EQ(resize.src.format, 17u);  // the caller's NV21, V before U
+        EXPECT_EQ(resize.src.stride, static_cast<uint32_t>(kStride));  // padded rows
+        EXPECT_EQ(resize.src.planeHeight, static_cast<uint32_t>(kHeight));
         EXPECT_EQ(resize.dst.width, static_cast<uint32_t>(c.resizedSide));
         EXPECT_EQ(resize.dst.height, static_cast<uint32_t>(c.resizedSide));
         EXPECT_EQ(log.count("need_uwcrop 1"), c.cropOff >= 0 ? 1 : 0);

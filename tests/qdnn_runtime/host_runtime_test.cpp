@@ -1,12 +1,11 @@
-// The host runtime through its C interface: shapes known right after loading,
-// every bad model file refused with a status, outputs that must be bound before
-// a run, inputs of another shape, and handles that are stale or foreign.
+// The host runtime through its C interface: every bad model file refused with
+// a status, outputs that must be bound before a run, inputs of another shape,
+// and handles that are stale or foreign.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "qdnn_api.h"
@@ -28,41 +27,8 @@ Net loadedNet(const std::string& path, int32_t type = kQdnnInferenceNeuron) {
     return net;
 }
 
-Shape shapeOf(QDNNTensor t) {
-    return {qdnnTensorGetBatch(t), qdnnTensorGetHeight(t), qdnnTensorGetWidth(t),
-            qdnnTensorGetChannel(t)};
-}
-
 const std::string kTest = std::string(QDNN_TEST_MODEL_DIR) + "/";
 const std::string kConstant = std::string(QDNN_CONSTANT_MODEL_DIR) + "/";
-
-// Rank-4 tensors are NHWC, rank-2 (N,C) ones appear as N x 1 x 1 x C.
-TEST(HostRuntime, ShapesAreKnownRightAfterLoading) {
-    const std::tuple<std::string, std::vector<Shape>, std::vector<Shape>> cases[] = {
-        {kTest + "conv_nhwc.onnx", {{1, 8, 8, 3}}, {{1, 8, 8, 4}}},
-        {kTest + "vector_nc.onnx", {{1, 1, 1, 5}}, {{1, 1, 1, 3}}},
-        {kTest + "two_input.onnx", {{1, 1, 1, 4}, {1, 1, 1, 4}}, {{1, 1, 1, 4}, {1, 1, 1, 2}}},
-        {kConstant + "xepo_entrance.qdnn", {{1, 224, 224, 3}}, {{1, 1, 1, 4}}},
-        {kConstant + "light-STDCNet813.pt.tflite.qdnn", {{1, 224, 224, 3}}, {{1, 56, 56, 2}}},
-        {kConstant + "xepo_smooth.qdnn", {{1, 1, 1, 3}}, {{1, 1, 1, 1}}}};
-    for (const auto& [path, inputs, outputs] : cases) {
-        SCOPED_TRACE(path);
-        Net net = loadedNet(path);
-        QDNNSession session = qdnnNetCreateSession(net.get(), "default");
-        uint64_t inputCount = 0, outputCount = 0;
-        ASSERT_EQ(qdnnSessionGetNumInputs(session, &inputCount), 0);
-        ASSERT_EQ(qdnnSessionGetNumOutputs(session, &outputCount), 0);
-        ASSERT_EQ(inputCount, inputs.size());
-        ASSERT_EQ(outputCount, outputs.size());
-        for (size_t i = 0; i < inputs.size(); ++i) {
-            EXPECT_EQ(shapeOf(qdnnSessionGetInputTensorByIndex(session, i)), inputs[i]);
-        }
-        for (size_t j = 0; j < outputs.size(); ++j) {
-            EXPECT_EQ(shapeOf(qdnnSessionGetOutputTensorByIndex(session, j)), outputs[j]);
-        }
-        EXPECT_EQ(qdnnSessionGetInputTensorByIndex(session, inputs.size()), nullptr);
-    }
-}
 
 // Each file in its own case: the runtime validates what OpenCV would run anyway
 // (short weights, no nodes); the sanitizer build sees any read out of bounds.
@@ -104,11 +70,14 @@ TEST(HostRuntime, ABufferSmallerThanItsTensorIsRefused) {
     qdnnTensorDestroy(host);
 }
 
-// OpenCV would silently run a 112x112 input through a 224x224 model.
+// OpenCV would silently run a 112x112 input through a 224x224 model; an index
+// past the inputs gives no tensor. (The shapes the runtime reports are read by
+// the runner and checked by the engine: tests/lifecycle, tests/driver.)
 TEST(HostRuntime, InputOfAnotherShapeIsRejected) {
     Net net = loadedNet(kConstant + "xepo_entrance.qdnn");
     QDNNSession session = qdnnNetCreateSession(net.get(), "default");
-    const std::pair<Shape, bool> cases[] = {// shape, bound as the output
+    EXPECT_EQ(qdnnSessionGetInputTensorByIndex(session, 1), nullptr);  // one input only
+    const std::pair<Shape, bool> cases[] = {                           // shape, bound as the output
                                             {{1, 112, 112, 3}, false},
                                             {{1, 224, 3, 224}, false},
                                             {{1, 1, 1, 3}, true}};

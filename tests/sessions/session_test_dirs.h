@@ -1,4 +1,5 @@
-// Scratch directories for the session tests, below the build tree.
+// Scratch directories for the session and simulation tests, below the build
+// tree, and writing and reading a file.
 #ifndef XEPO_TEST_SESSION_TEST_DIRS_H
 #define XEPO_TEST_SESSION_TEST_DIRS_H
 
@@ -6,6 +7,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 // An empty directory named after the running test plus `suffix`.
@@ -17,6 +20,18 @@ inline std::string freshTestDir(const std::string& suffix = "") {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();
+}
+
+// The bytes of the file at `path` (empty when it cannot be read).
+inline std::string readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes `text` to `path`, making its folders first.
+inline void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 #endif  // XEPO_TEST_SESSION_TEST_DIRS_H

@@ -19,21 +19,9 @@
 #include "session_frames.h"
 #include "session_motion.h"
 #include "session_replay.h"
+#include "test_photos.h"
 
 namespace {
-
-// A photo whose pixel at (x, y) is `pixel(x, y)`.
-SourcePhoto photoOf(int width, int height,
-                    const std::function<std::array<uint8_t, 3>(int, int)>& pixel) {
-    SourcePhoto photo{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::array<uint8_t, 3> rgb = pixel(x, y);
-            photo.rgb.insert(photo.rgb.end(), rgb.begin(), rgb.end());
-        }
-    }
-    return photo;
-}
 
 // A photo whose green rises two levels per column and blue two per row, so a
 // bilinear sample at (x, y) is (64, 2x, 2y) exactly.
@@ -41,10 +29,6 @@ SourcePhoto gradientPhoto(int width, int height) {
     return photoOf(width, height, [](int x, int y) {
         return std::array<uint8_t, 3>{64, static_cast<uint8_t>(2 * x), static_cast<uint8_t>(2 * y)};
     });
-}
-
-SourcePhoto flatPhoto(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
-    return photoOf(width, height, [=](int, int) { return std::array<uint8_t, 3>{r, g, b}; });
 }
 
 // Guards the pixel-centre mapping: output sample i of n over [start, start +

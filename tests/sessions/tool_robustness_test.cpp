@@ -67,11 +67,6 @@ void synthInto(const std::string& work, const std::string& out, int frames,
     ASSERT_EQ(run.exitCode, 0) << run.err;
 }
 
-void writeText(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << text;
-}
-
 std::vector<std::string> synthArgs(const std::string& out) {
     return {"synth", photo(), "--out", out, "--frames", "2", "--size", "64x48"};
 }

@@ -12,13 +12,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "session_test_dirs.h"
 
 extern char** environ;
 
@@ -29,11 +29,6 @@ struct ToolRun {
     long maxRssKb = 0;  // the child's peak resident memory
     bool timedOut = false;
 };
-
-inline std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Runs `xepo args...` in `workDir`, with standard output and error captured in
 // files there. `whileRunning` gets the child's id once it started; the child is

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "../sessions/session_test_dirs.h"
 #include "closed_loop_output.h"
 #include "closed_loop_run.h"
 #include "nv21_frames.h"
@@ -18,24 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string scratchDir(const std::string& name) {
-    const fs::path dir = fs::path(XEPO_BINARY_DIR) / "tests/simulation/scratch" / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir.parent_path());
-    return dir.string();
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 SimOptions validOptions() {
     SimOptions options;
@@ -160,25 +142,25 @@ TEST(ClosedLoopOutput, DirectoryIsUsedOnlyWhenItIsOurs) {
     int index = 0;
     for (const auto& [name, made, files, usable] : cases) {
         SCOPED_TRACE(name);
-        const fs::path dir = scratchDir("output_" + std::to_string(index++));
-        if (made) {
-            fs::create_directories(dir);
+        const fs::path dir = freshTestDir("_" + std::to_string(index++));
+        if (!made) {
+            fs::remove(dir);
         }
         const auto at = [&dir](const std::string& file) { return file.empty() ? dir : dir / file; };
         for (const auto& [file, text] : files) {
-            writeFile(at(file), text);
+            writeText(at(file), text);
         }
         std::string error;
         EXPECT_EQ(prepareSimOutput(dir.string(), error), usable) << error;
         if (usable) {
-            EXPECT_EQ(readFile(dir / kSimManifestFile).rfind(header, 0), 0u);
+            EXPECT_EQ(readWholeFile(dir / kSimManifestFile).rfind(header, 0), 0u);
         } else {
             EXPECT_FALSE(error.empty());
             EXPECT_EQ(files.count(manifest) != 0, fs::exists(dir / kSimManifestFile)) << made;
         }
         for (const auto& [file, text] : files) {
             if (!usable || file == "plot.png") {
-                EXPECT_EQ(readFile(at(file)), text) << file << " was changed";
+                EXPECT_EQ(readWholeFile(at(file)), text) << file << " was changed";
             }
         }
     }
@@ -195,7 +177,7 @@ TEST(ClosedLoopOutput, AFullDiskIsReported) {
         {false, std::string(kSimRunsCsv) + ": cannot create (Is a directory)"},
     };
     for (const auto& [fullDisk, message] : cases) {
-        const fs::path dir = scratchDir(fullDisk ? "full_disk" : "not_creatable");
+        const fs::path dir = freshTestDir(fullDisk ? "_full_disk" : "_not_creatable");
         std::string error;
         ASSERT_TRUE(prepareSimOutput(dir.string(), error)) << error;
         if (fullDisk) {
@@ -249,7 +231,7 @@ TEST(ClosedLoopOutput, SameOptionsWriteTheSameBytes) {
     options.latency = 2;
     std::map<std::string, std::string> files[2];  // name -> text, by pass
     for (int pass = 0; pass < 2; ++pass) {
-        const std::string dir = scratchDir("determinism_" + std::to_string(pass));
+        const std::string dir = freshTestDir("_" + std::to_string(pass));
         SimResult result;
         std::string error;
         uint64_t lastDone = 0, lastTotal = 0;
@@ -269,7 +251,7 @@ TEST(ClosedLoopOutput, SameOptionsWriteTheSameBytes) {
         ASSERT_TRUE(prepareSimOutput(dir, error)) << error;
         ASSERT_TRUE(writeSimOutput(dir, options, result, error)) << error;
         for (const std::string& file : simOutputFiles()) {
-            files[pass][file] = readFile(fs::path(dir) / file);
+            files[pass][file] = readWholeFile(fs::path(dir) / file);
         }
     }
     EXPECT_EQ(files[0], files[1]);
