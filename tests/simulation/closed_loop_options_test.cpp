@@ -245,6 +245,7 @@ TEST(ClosedLoopOutput, SameOptionsWriteTheSameBytes) {
         ASSERT_EQ(result.summaries.size(), 2u);
         EXPECT_EQ(result.summaries[1].policy, "mean-highlight");
         EXPECT_EQ(result.runs[3].policy, "mean-highlight");
+        EXPECT_EQ(result.runs[3].id, 3);  // runs are numbered from 0, in the order they ran
         EXPECT_EQ(result.runs[3].startEv, 1.0);
         EXPECT_EQ(result.runs[3].photo, options.photos[0]);
         EXPECT_EQ(result.runs[4].photo, options.photos[1]);
