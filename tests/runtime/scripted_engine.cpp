@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "runtime/qdnn_interface.h"
+#include "xepo_contract.h"
 
 namespace scripted {
 namespace {
@@ -65,11 +66,11 @@ ScriptedEngine::ScriptedEngine(const std::string& modelDir) {
         }
         rt->reset();
         const QDNNTensorShape& image = xepo::kImageModelInputShape;
-        script(model(0), image, xepo::kEntranceOutputShape, scripted::entrance(0.9f));
-        script(model(1), image, xepo::kAlbedoOutputShape, {0.3f});
-        script(model(2), image, xepo::kLightSegOutputShape, scripted::lightCells(0, 0, -1, -1));
-        script(model(3), xepo::kSmoothInputShape, xepo::kSmoothOutputShape, {21.5f});
-        model(3).keepInputs = true;
+        script(entrance(), image, xepo::kEntranceOutputShape, scripted::entrance(0.9f));
+        script(albedo(), image, xepo::kAlbedoOutputShape, {0.3f});
+        script(lightSeg(), image, xepo::kLightSegOutputShape, scripted::lightCells(0, 0, -1, -1));
+        script(smooth(), xepo::kSmoothInputShape, xepo::kSmoothOutputShape, {21.5f});
+        smooth().keepInputs = true;
     }
     paramHandle = CreateParamHandle();
     for (int key : {kAeKeyEntrance, kAeKeyAlbedo, kAeKeyLightSeg, kAeKeySmooth}) {
@@ -103,7 +104,7 @@ _XEPO_RES_ ScriptedEngine::frame(const Nv21Frame& f, const AEParams& params, con
                                  int control) {
     uint8_t* y = const_cast<uint8_t*>(f.y.data());
     uint8_t* vu = const_cast<uint8_t*>(f.vu.data());
-    VImage image{17, f.width, f.height, {}, y, vu, {}, f.width, {}};
+    VImage image{xepo::kFrameFormatNv21, f.width, f.height, {}, y, vu, {}, f.width, {}};
     IMUDataBlock imu{};
     imu.count = 2;
     for (int i = 0; i < imu.count; ++i) {
