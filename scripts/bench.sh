@@ -6,13 +6,15 @@
 #   scripts/bench.sh --filter 'frame/' only the benchmarks whose name matches
 #   scripts/bench.sh --quick           one short repetition each (a smoke run)
 #   scripts/bench.sh --no-build        run what is built
+#   scripts/bench.sh --cpu 1           pin to CPU 1 instead of CPU 0 (on a virtual
+#                                      machine one CPU may be slowed by the host)
 #
 # Writes build/bench/results.json (Google Benchmark's JSON of every program,
 # merged; with repetitions, the mean, median, standard deviation and
 # coefficient of variation of each benchmark) and build/bench/results.md (the
 # medians as a table, the preprocessing ratios against the OpenCV baseline and
 # the output floor, and the targets). Any filter works: programs with no
-# matching benchmark are left out of the results. Benchmarks run pinned to CPU 0 when taskset is available;
+# matching benchmark are left out of the results. Benchmarks run pinned to one CPU (0 unless --cpu says) when taskset is available;
 # repetitions are interleaved at random, so that a burst of load from other
 # processes spreads over all benchmarks instead of hitting one.
 set -euo pipefail
@@ -22,28 +24,37 @@ repetitions=5
 filter=""
 min_time=""
 build=1
+cpu=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --repetitions) repetitions="$2"; shift 2 ;;
     --filter) filter="$2"; shift 2 ;;
     --quick) repetitions=1; min_time=0.05; shift ;;
     --no-build) build=0; shift ;;
-    *) echo "usage: $0 [--repetitions N] [--filter REGEX] [--quick] [--no-build]" >&2; exit 2 ;;
+    --cpu) cpu="$2"; shift 2 ;;
+    *) echo "usage: $0 [--repetitions N] [--filter REGEX] [--quick] [--no-build] [--cpu N]" >&2; exit 2 ;;
   esac
 done
+
+pin=()
+if ! [[ "$cpu" =~ ^[0-9]+$ ]]; then
+  echo "bench: --cpu $cpu: expected a CPU number" >&2
+  exit 2
+elif command -v taskset >/dev/null 2>&1 && taskset -c "$cpu" true 2>/dev/null; then
+  pin=(taskset -c "$cpu")
+  echo "bench: pinned to CPU $cpu"
+elif [ "$cpu" -ne 0 ]; then
+  echo "bench: cannot pin to CPU $cpu (taskset missing or no such CPU)" >&2
+  exit 2
+else
+  echo "bench: taskset unavailable, running unpinned" >&2
+fi
 
 out=build/bench
 if [ "$build" -eq 1 ]; then
   scripts/install-deps.sh
   cmake --preset bench >/dev/null
   cmake --build --preset bench -j "$(nproc)"
-fi
-
-pin=()
-if command -v taskset >/dev/null 2>&1 && taskset -c 0 true 2>/dev/null; then
-  pin=(taskset -c 0)
-else
-  echo "bench: taskset unavailable, running unpinned" >&2
 fi
 
 options=(--benchmark_repetitions="$repetitions" --benchmark_out_format=json)
