@@ -13,7 +13,7 @@ xepo=build/host/bin/xepo
 session=build/demo-session
 # The replay's files and the plot below live beside the session; synth only
 # writes over its own files, so this script removes its own first.
-rm -f "$session/replay.csv" "$session/replay.jsonl" "$session/plot.png"
+rm -f "$session/replay.csv" "$session/replay.jsonl" "$session/plot.png" "$session/light-map.png"
 # 120 frames (4 s at 30 Hz) panning over the launch pad and back, a zoom to 2x
 # and back in the middle rest, and a still capture near the end.
 "$xepo" synth samples/rocket.jpg --out "$session" --frames 120 --motion pan \
@@ -21,6 +21,10 @@ rm -f "$session/replay.csv" "$session/replay.jsonl" "$session/plot.png"
 "$xepo" replay "$session" --csv "$session/replay.csv" --jsonl "$session/replay.jsonl"
 /usr/bin/python3 tools/plot_session.py "$session/replay.jsonl" --out "$session/plot.png"
 echo "per-frame results: $session/replay.csv, $session/replay.jsonl; plot: $session/plot.png"
+# The light model on its own (control 3) over the whole photograph: the replayed
+# frames take the albedo path, whose answer carries no map, so this picture is
+# where the floodlights' map shows.
+"$xepo" image --control 3 --map-png "$session/light-map.png" samples/rocket.jpg
 
 # The closed loop: every sample photograph as the scene, the camera starting
 # from -2 to +2 EV around the photographer's exposure, 60 frames (2 s) under
