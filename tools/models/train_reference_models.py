@@ -129,8 +129,9 @@ LIGHT_INPUTS = 8  # cell measures the light network reads (LightNet.inputs)
 # the runtime 15 to 20 us per input channel, so this sets most of the models' cost;
 # fewer than 4 moved the closed loop on a validation photograph.
 LIGHT_HIDDEN = 4
-# pairs (i, j) of R', G', B' whose differences i - j make the chroma
-CHROMA_PAIRS = [(0, 1), (1, 0), (1, 2), (2, 1), (2, 0), (0, 2)]
+# pairs (i, j) of R', G', B' whose differences i - j make the chroma: max - min of
+# three values is the sum of the positive parts of their three cyclic differences
+CHROMA_PAIRS = [(0, 1), (1, 2), (2, 0)]
 # A lamp is a clipped region of at most LIGHT_MAX_AREA of the frame (some 60 cells):
 # the share of clipping cells in this many cells around a cell tells it from a
 # clipped wall or sky
@@ -640,12 +641,14 @@ class Export:
         interleaved values; one strided convolution and one max pooling are all the
         full-size work. The convolution gives, per cell and through one Relu, mean Y',
         the whole-cell clip share and the black share (and, for the high-key share,
-        the six pairwise differences of mean R', G', B', whose positive parts sum to
-        twice the chroma): each is linear in the cell's values before its Relu, and
-        mean Y' is never negative. Each 1 x 1 convolution at 56 x 56 costs the
-        runtime 8 to 25 us whatever it computes, so the measures are taken in one.
-        Returns the (1, 3 or 9, 56, 56) measures, mean Y' (1, 1, 56, 56), the
-        brightest channel value (1, 1, 56, 56) and the frame's mean Y' (1, 1, 1, 1).
+        the three cyclic differences of mean R', G', B', whose positive parts sum to
+        the chroma): each is linear in the cell's values before its Relu, and mean Y'
+        is never negative. Each 1 x 1 convolution at 56 x 56 costs the runtime 8 to
+        25 us whatever it computes, so the measures are taken in one, and so are the
+        brightest channel value and its clip share from the max pooling. Returns the
+        (1, 3 or 6, 56, 56) measures, mean Y' (1, 1, 56, 56), the brightest channel
+        value and its clip share (each 1, 1, 56, 56) and the frame's mean Y'
+        (1, 1, 1, 1).
         Mean Y' is cut out of the measures with a Slice (about 1 us, where a
         selecting 1 x 1 convolution took 10 to 14 us), and only it is averaged over
         the frame; the entrance averages the two shares it needs on its own."""
@@ -665,12 +668,17 @@ class Export:
                                                 g.const("cells_b", np.array(bias))],
                                        stem="cells", kernel_shape=[4, 12], strides=[4, 12])],
                         stem="cells_pos")
-        top = g.conv1x1(g.op("MaxPool", [plane], stem="cell_top", kernel_shape=[4, 12],
-                             strides=[4, 12]), [[0.5]], [0.5], "top")
+        # top = (v + 1) / 2 of the normalised maximum v, and CLIP_GAIN (top - CLIP_PIVOT)
+        brightest = g.conv1x1(g.op("MaxPool", [plane], stem="cell_top", kernel_shape=[4, 12],
+                                   strides=[4, 12]), [[0.5], [0.5 * CLIP_GAIN]],
+                              [0.5, CLIP_GAIN * (0.5 - CLIP_PIVOT)], "top_clip")
+        top = self.channels(brightest, 0, 1, "top")
+        clip_top = g.op("Relu", [self.channels(brightest, 1, 2, "clip_top")],
+                        stem="clip_top_pos")
         self.count = len(rows)
         mean_y = self.channels(measures, 0, 1, "mean_y")
         frame_y = g.op("GlobalAveragePool", [mean_y], stem="frame_y")
-        return measures, mean_y, top, frame_y
+        return measures, mean_y, top, clip_top, frame_y
 
     def channels(self, x, first, stop, stem):
         """Channels first .. stop - 1 of x."""
@@ -681,7 +689,7 @@ class Export:
                                                           name))
         return g.op("Slice", [x] + bounds, stem=stem)
 
-    def source_logit(self, net, measures, mean_y, top, frame_y, riders=None):
+    def source_logit(self, net, measures, mean_y, top, clip_top, frame_y, riders=None):
         """LightNet.source_head times LIGHT_SCORE_GAIN, spread over the glare band
         (the gain is folded into the last layer; the maximum keeps its order).
         `riders` (weights over the first layer's inputs: the measures, then the
@@ -692,8 +700,6 @@ class Export:
         activation."""
         g = self.g
         count = self.count
-        clip_top = g.op("Relu", [g.conv1x1(top, [[CLIP_GAIN]], [-CLIP_GAIN * CLIP_PIVOT],
-                                           "clip_top")], stem="clip_top_pos")
         norm = g.conv1x1(frame_y, [[1.0], [1.0]], [NORM_EPS, NORM_EPS], "norm")
         norm = self.tile(norm, GRID, "norm_tile")
         rel = g.op("Div", [g.op("Concat", [mean_y, top], stem="cell_y", axis=1), norm],
@@ -835,16 +841,16 @@ def export_light(net):
 def export_entrance(net, texture_gain, texture_pivot):
     g = GraphBuilder("xepo_entrance")
     e = Export(g)
-    measures, mean_y, top, frame_y = e.light_cells(high_key=True)
+    measures, mean_y, top, clip_top, frame_y = e.light_cells(high_key=True)
     # high-key: share of bright, neutral cells; chroma (max - min of the cell's mean
-    # R', G', B') is half the sum of the positive pairwise differences (measures 3 to
-    # 8). Both logits ride on the light network's first convolution.
+    # R', G', B') is the sum of the positive cyclic differences (measures 3 to 5).
+    # Both logits ride on the light network's first convolution.
     count = e.count
     first_inputs = count + LIGHT_INPUTS - 3  # the measures, then top, clip top, rel, around
     riders = np.zeros((2, first_inputs), dtype=np.float32)
     riders[0, 0] = BRIGHT_GAIN
-    riders[1, 3:count] = -NEUTRAL_GAIN * 0.5
-    z, hk_logits = e.source_logit(net, measures, mean_y, top, frame_y,
+    riders[1, 3:count] = -NEUTRAL_GAIN
+    z, hk_logits = e.source_logit(net, measures, mean_y, top, clip_top, frame_y,
                                   (riders, [-BRIGHT_GAIN * BRIGHT_PIVOT,
                                             NEUTRAL_GAIN * NEUTRAL_PIVOT]))
     light_share = g.op("GlobalAveragePool", [g.op("Sigmoid", [z], stem="light_p")],
