@@ -1,6 +1,7 @@
 // The exports and QDNNRunner against the scripted runtime beside this program.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -269,6 +270,36 @@ TEST_F(ScriptedTest, ForwardFailureReturnsTheStepCode) {
         EXPECT_EQ(log.texts(), printed ? std::vector<std::string>{} : std::vector{message});
         EXPECT_EQ(rt->calls.back().name, entry);
         EXPECT_EQ(runner->forward(buffers(5000, 2), buffers(5002, 2)), QDNNRunner::kOk);
+    }
+}
+
+// With expected shapes the caller's buffers hold exactly those floats: a run
+// whose tensor size in bytes differs from them binds nothing more and fails,
+// instead of letting the runtime read or write past the buffer.
+TEST_F(ScriptedTest, ForwardRefusesASizeTheExpectedBufferDoesNotHold) {
+    const std::pair<std::deque<uint64_t>, std::string> cases[] = {
+        {{12}, "model /m.qdnn: the runtime now reports 12 bytes for input 0, whose buffer holds 16"},
+        {{16, 20},
+         "model /m.qdnn: the runtime now reports 20 bytes for output 0, whose buffer holds 16"}};
+    for (const auto& [sizes, message] : cases) {
+        SCOPED_TRACE(message);
+        scriptModel(1, 1);
+        // each dimension is asked for the input, then the output, at creation and at the check
+        rt->results["qdnnTensorGetBatch"] = {1, 1, 1, 1};
+        rt->results["qdnnTensorGetHeight"] = {2, 1, 2, 1};
+        rt->results["qdnnTensorGetWidth"] = {2, 1, 2, 1};
+        rt->results["qdnnTensorGetChannel"] = {1, 4, 1, 4};
+        QDNNRunner runner("/m.qdnn", "GPU", 20, 3);
+        runner.expectShapes({{1, 2, 2, 1}}, {{1, 1, 1, 4}});
+        ASSERT_EQ(runner.init(), QDNNRunner::kOk);
+        rt->calls.clear();
+        log.clear();
+        rt->results["qdnnTensorGetSizeInBytes"] = sizes;
+        EXPECT_EQ(runner.forward(buffers(5000, 1), buffers(5001, 1)), -2);
+        EXPECT_EQ(log.texts(), std::vector{message});
+        EXPECT_EQ(rt->calls.back().name, "qdnnTensorGetSizeInBytes");
+        rt->results["qdnnTensorGetSizeInBytes"] = {16, 16};
+        EXPECT_EQ(runner.forward(buffers(5000, 1), buffers(5001, 1)), QDNNRunner::kOk);
     }
 }
 

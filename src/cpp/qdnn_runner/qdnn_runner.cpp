@@ -66,6 +66,13 @@ std::string describeShapes(const std::vector<QDNNTensorShape>& shapes) {
     return text;
 }
 
+// Bytes of a float32 tensor of this shape.
+uint64_t bytesOf(const QDNNTensorShape& shape) {
+    return static_cast<uint64_t>(shape.batch) * static_cast<uint64_t>(shape.height) *
+           static_cast<uint64_t>(shape.width) * static_cast<uint64_t>(shape.channel) *
+           sizeof(float);
+}
+
 std::vector<QDNNTensorShape> shapesOf(const std::vector<QDNNTensor>& tensors) {
     std::vector<QDNNTensorShape> shapes;
     for (QDNNTensor tensor : tensors) {
@@ -223,6 +230,17 @@ bool QDNNRunner::matchesExpectedShapes() const {
     return false;
 }
 
+bool QDNNRunner::fitsCallerBuffer(uint32_t bytes, const std::vector<QDNNTensorShape>& shapes,
+                                  size_t index, const char* kind) const {
+    if (!shapesExpected || bytes == bytesOf(shapes[index])) {
+        return true;
+    }
+    XEPO_LOGE("model %s: the runtime now reports %u bytes for %s %lu, whose buffer holds %llu",
+              modelPath.c_str(), bytes, kind, static_cast<unsigned long>(index),
+              static_cast<unsigned long long>(bytesOf(shapes[index])));
+    return false;
+}
+
 int32_t QDNNRunner::forward(const std::vector<void*>& inputs, const std::vector<void*>& outputs) {
     if (!valid) {
         XEPO_LOGE("Invalid QDNNRunner.\n");
@@ -252,14 +270,22 @@ int32_t QDNNRunner::forward(const std::vector<void*>& inputs, const std::vector<
 
     for (size_t i = 0; i < inputs.size(); ++i) {
         QDNNTensor host = inputHostTensors[i];
-        if (qdnnTensorSetHostBuffer(host, inputs[i], qdnnTensorGetSizeInBytes(host)) != 0) {
+        const uint32_t bytes = qdnnTensorGetSizeInBytes(host);
+        if (!fitsCallerBuffer(bytes, expectedInputShapes, i, "input")) {
+            return kBindFailed;
+        }
+        if (qdnnTensorSetHostBuffer(host, inputs[i], bytes) != 0) {
             XEPO_LOGE("qdnnTensorSetHostBuffer input failed");
             return kBindFailed;
         }
     }
     for (size_t j = 0; j < outputs.size(); ++j) {
         QDNNTensor host = outputHostTensors[j];
-        if (qdnnTensorSetHostBuffer(host, outputs[j], qdnnTensorGetSizeInBytes(host)) != 0) {
+        const uint32_t bytes = qdnnTensorGetSizeInBytes(host);
+        if (!fitsCallerBuffer(bytes, expectedOutputShapes, j, "output")) {
+            return kBindFailed;
+        }
+        if (qdnnTensorSetHostBuffer(host, outputs[j], bytes) != 0) {
             XEPO_LOGE("qdnnTensorSetHostBuffer output failed");
             return kBindFailed;
         }

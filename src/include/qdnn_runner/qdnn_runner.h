@@ -8,7 +8,8 @@
 // forward() tells the runtime that each buffer holds as many bytes as the
 // model's tensor, so a caller with fixed buffers names their shapes with
 // expectShapes() before init(): a model whose tensors differ is then refused
-// at init() instead of writing past the caller's memory on its first run.
+// at init() instead of writing past the caller's memory on its first run, and
+// a run whose tensor size in bytes no longer matches those shapes binds nothing.
 #ifndef QDNN_RUNNER_H
 #define QDNN_RUNNER_H
 
@@ -71,6 +72,10 @@ class QDNNRunner {
   private:
     bool initMetaData();
     bool matchesExpectedShapes() const;
+    // Whether a tensor of `bytes` fits the caller's buffer for shapes[index]
+    // exactly (always, without expected shapes); logs the mismatch.
+    bool fitsCallerBuffer(uint32_t bytes, const std::vector<QDNNTensorShape>& shapes,
+                          size_t index, const char* kind) const;
     void release();
 
     std::string modelPath;
