@@ -27,12 +27,16 @@ constexpr uint8_t kKeptMap = 7;
 const std::vector<float> k150Cells = lightCells(10, 10, 21, 22);
 const std::vector<float> k149Cells = lightCells(10, 10, 15, 35);
 
-// A remembered scene: its score, its histogram all in one bin (the frame's is
-// all in bin 0), and the device's angles when it was recorded.
+// A remembered scene: its score, its histogram in one bin (the frame's is all
+// in bin 0) with the rest of its counts in the next, and the device's angles
+// when it was recorded.
+constexpr int32_t kPixels = 50176;  // the pixels each histogram counts
+
 struct Remembered {
     float score;
     int bin = 0;
     std::array<float, 3> angle{};
+    int32_t inBin = kPixels;
 };
 
 // The engine before the frame, and the frame.
@@ -72,10 +76,11 @@ Outcome runFrame(const Given& s) {
         std::make_tuple(s.lastScore, s.lastOutput, s.lastConfidence, s.runs, s.mapState, s.isStable,
                         s.lastIsStable, s.refLux);
     std::memset(e.lastSegMap.get(), kKeptMap, xepo::kSegMapBytes);
-    e.curHist[0] = 50176;
+    e.curHist[0] = kPixels;
     for (const Remembered& r : s.history) {  // oldest first
         xepo::HistoryEntry entry;
-        entry.hist[r.bin] = 50176;
+        entry.hist[r.bin] = r.inBin;
+        entry.hist[r.bin + 1] += kPixels - r.inBin;
         entry.score = r.score;
         std::copy(r.angle.begin(), r.angle.end(), entry.imuAngle);
         e.historyHist.push_back(entry);
@@ -242,6 +247,11 @@ TEST(UnstableScene, Blends) {
         {"an older match behind a newer other picture", remembering({{20}, {40, 5}}),
          albedoScore(26.4f)},
         {"the newest match wins", remembering({{20}, {24}}), albedoScore(27.2f)},
+        // similarity sqrt(45284 / 50176) = 0.95 pulls by 0.95 of the weight; 0.85 not at all
+        {"a scene remembered at similarity 0.95", remembering({{20, 0, {}, 45284}}),
+         albedoScore(26.48f)},
+        {"one below similarity 0.9 is passed over", remembering({{20, 0, {}, 36252}}),
+         albedoScore(28)},
         {"turned by 0.01 about two axes", remembering({{20, 0, {0.006f, 0.008f, 0}}}),
          albedoScore(22.4f)},
         {"turned by 0.0175 about three axes", remembering({{20, 0, {0.008f, 0.01f, 0.012f}}}),
