@@ -205,6 +205,13 @@ TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
         cases.push_back(
             {nothing, {"synth", "a/x.jpg", "--out", "o", "--lux", lux}, kExitUsage, luxMessage});
     }
+    // an odd side, one side too large while the other fits, no height
+    for (const char* size : {"66x47", "64x16386", "64x"}) {
+        cases.push_back({nothing,
+                         {"synth", "a/x.jpg", "--out", "o", "--size", size},
+                         kExitUsage,
+                         "expected WxH with even sides up to 16384"});
+    }
     for (size_t i = 0; i < cases.size(); ++i) {
         const RefusalCase& c = cases[i];
         SCOPED_TRACE(::testing::PrintToString(c.args));
