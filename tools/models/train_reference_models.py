@@ -781,11 +781,14 @@ def export_albedo(albedo):
     # (brightest / mean)^b
     ratio = g.op("Pow", [g.op("Div", [brightest, mean], stem="ratio"),
                          g.const("b", albedo.b, [])], stem="ratio_b")
-    # colourfulness: max - min of the cell's R', G', B' = half the sum of |pairwise differences|
-    rgb = g.conv1x1(cells, np.eye(4)[:3], [0.0] * 3, "rgb")
-    diffs = g.conv1x1(rgb, [[1, -1, 0], [-1, 1, 0], [0, 1, -1], [0, -1, 1], [-1, 0, 1],
-                            [1, 0, -1]], [0.0] * 6, "diff")
-    chroma = g.conv1x1(g.op("Relu", [diffs], stem="diff_abs"), [[0.5] * 6], [0.0], "chroma")
+    # colourfulness: max - min of the cell's R', G', B', the sum of the positive parts
+    # of the cyclic differences
+    pairs = np.zeros((len(CHROMA_PAIRS), 4), dtype=np.float32)
+    for k, (i, j) in enumerate(CHROMA_PAIRS):
+        pairs[k, i], pairs[k, j] = 1.0, -1.0
+    diffs = g.conv1x1(cells, pairs, [0.0] * len(CHROMA_PAIRS), "diff")
+    chroma = g.conv1x1(g.op("Relu", [diffs], stem="diff_abs"), [[1.0] * len(CHROMA_PAIRS)],
+                       [0.0], "chroma")
     colour_base = g.conv1x1(g.op("GlobalAveragePool", [chroma], stem="chroma_mean"),
                             [[albedo.c * math.log(2.0) / COLOUR_POWER]], [1.0], "colour_base")
     colour = g.op("Pow", [colour_base, g.const("colour_power", COLOUR_POWER, [])],
