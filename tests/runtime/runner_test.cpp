@@ -278,7 +278,8 @@ TEST_F(ScriptedTest, ForwardFailureReturnsTheStepCode) {
 // instead of letting the runtime read or write past the buffer.
 TEST_F(ScriptedTest, ForwardRefusesASizeTheExpectedBufferDoesNotHold) {
     const std::pair<std::deque<uint64_t>, std::string> cases[] = {
-        {{12}, "model /m.qdnn: the runtime now reports 12 bytes for input 0, whose buffer holds 16"},
+        {{12},
+         "model /m.qdnn: the runtime now reports 12 bytes for input 0, whose buffer holds 16"},
         {{16, 20},
          "model /m.qdnn: the runtime now reports 20 bytes for output 0, whose buffer holds 16"}};
     for (const auto& [sizes, message] : cases) {

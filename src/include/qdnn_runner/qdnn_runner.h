@@ -74,8 +74,8 @@ class QDNNRunner {
     bool matchesExpectedShapes() const;
     // Whether a tensor of `bytes` fits the caller's buffer for shapes[index]
     // exactly (always, without expected shapes); logs the mismatch.
-    bool fitsCallerBuffer(uint32_t bytes, const std::vector<QDNNTensorShape>& shapes,
-                          size_t index, const char* kind) const;
+    bool fitsCallerBuffer(uint32_t bytes, const std::vector<QDNNTensorShape>& shapes, size_t index,
+                          const char* kind) const;
     void release();
 
     std::string modelPath;
