@@ -232,12 +232,16 @@ bool QDNNRunner::matchesExpectedShapes() const {
 
 bool QDNNRunner::fitsCallerBuffer(uint32_t bytes, const std::vector<QDNNTensorShape>& shapes,
                                   size_t index, const char* kind) const {
-    if (!shapesExpected || bytes == bytesOf(shapes[index])) {
+    if (!shapesExpected) {
+        return true;
+    }
+    const uint64_t held = bytesOf(shapes[index]);
+    if (bytes == held) {
         return true;
     }
     XEPO_LOGE("model %s: the runtime now reports %u bytes for %s %lu, whose buffer holds %llu",
               modelPath.c_str(), bytes, kind, static_cast<unsigned long>(index),
-              static_cast<unsigned long long>(bytesOf(shapes[index])));
+              static_cast<unsigned long long>(held));
     return false;
 }
 
