@@ -624,10 +624,11 @@ class Export:
         1 x 12 on the quarter it leaves) are all the full-size work. The convolution
         gives, per cell and through one Relu, mean Y', the whole-cell clip share and
         the black share (and, for the high-key share, the three cyclic differences
-        of mean R', G', B', whose positive parts sum to the chroma): each is linear in the cell's values before its Relu, and mean Y'
-        is never negative. Each 1 x 1 convolution at 56 x 56 costs the runtime 8 to
-        25 us whatever it computes, so the measures are taken in one, and so are the
-        brightest channel value and its clip share from the max pooling. Returns the
+        of mean R', G', B', whose positive parts sum to the chroma): each is linear
+        in the cell's values before its Relu, and mean Y' is never negative. Each
+        1 x 1 convolution at 56 x 56 costs the runtime 8 to 25 us whatever it
+        computes, so the measures are taken in one, and so are the brightest channel
+        value and its clip share from the max pooling. Returns the
         (1, 3 or 6, 56, 56) measures, mean Y' (1, 1, 56, 56), the brightest channel
         value and its clip share (each 1, 1, 56, 56) and the frame's mean Y'
         (1, 1, 1, 1).
