@@ -1,7 +1,7 @@
 // What synth and replay write, value by value: the sampling positions and the
 // rendering of a gradient against a direct bilinear sample, gyro samples
 // against the planned motion, the colour and lux index of a rendered window,
-// and gyro time over repeated replay passes.
+// gyro time over repeated replay passes, and the progress line of both.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "progress_bar.h"
 #include "session_format.h"
 #include "session_frames.h"
 #include "session_motion.h"
@@ -191,6 +192,19 @@ TEST(ReplayPasses, GyroTimeMovesOnByOneSessionPerPass) {
             }
         }
     }
+}
+
+// The bar is 40 cells wide whatever the count; a count past the total fills it
+// and a total of 0 leaves it empty rather than dividing by it.
+TEST(ProgressBar, FillsOneCellPerFortiethOfTheFrames) {
+    const std::string empty(40, ' ');
+    const std::string full(40, '#');
+    EXPECT_EQ(progressLine(0, 120), "[" + empty + "] 0/120 frames");
+    EXPECT_EQ(progressLine(59, 120),
+              "[" + full.substr(0, 19) + empty.substr(19) + "] 59/120 frames");
+    EXPECT_EQ(progressLine(120, 120), "[" + full + "] 120/120 frames");
+    EXPECT_EQ(progressLine(121, 120), "[" + full + "] 121/120 frames");
+    EXPECT_EQ(progressLine(3, 0), "[" + empty + "] 3/0 frames");
 }
 
 }  // namespace

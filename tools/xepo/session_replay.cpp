@@ -26,14 +26,13 @@
 
 #include "engine_handle.h"
 #include "engine_log.h"
+#include "progress_bar.h"
 #include "session_format.h"
 #include "session_results.h"
 #include "xepo.h"
 
 namespace {
 
-// Width of the progress bar in characters.
-constexpr int kProgressWidth = 40;
 // Gap assumed between passes when a session's first block has a single sample
 // (one frame at 30 Hz).
 constexpr uint64_t kDefaultPassGapNs = 33333333;
@@ -177,38 +176,6 @@ bool acceptOutputs(const Session& session, OutputFile& csv, OutputFile& jsonl, s
     return csv.empty(error) && jsonl.empty(error);
 }
 
-class ProgressBar {
-  public:
-    ProgressBar(bool shown, uint64_t total) : shown_(shown), total_(total) {}
-    void update(uint64_t done) {
-        if (!shown_ || total_ == 0) {
-            return;
-        }
-        const int filled = static_cast<int>(done * kProgressWidth / total_);
-        if (filled == lastFilled_ && done != total_) {
-            return;
-        }
-        lastFilled_ = filled;
-        std::fprintf(stderr, "\r[%.*s%*s] %llu/%llu", filled,
-                     "########################################", kProgressWidth - filled, "",
-                     static_cast<unsigned long long>(done),
-                     static_cast<unsigned long long>(total_));
-        std::fflush(stderr);
-    }
-    void finish() {
-        if (shown_) {
-            // Clear the bar so the summary starts on a clean line.
-            std::fprintf(stderr, "\r%*s\r", kProgressWidth + 32, "");
-            std::fflush(stderr);
-        }
-    }
-
-  private:
-    bool shown_;
-    uint64_t total_;
-    int lastFilled_ = -1;
-};
-
 // Routes the engine's lines to the route tracker and, as asked, to stderr, and
 // counts the error lines in `errors` (the release notice is no error).
 void captureLines(RouteTracker& tracker, bool verbose, int& errors) {
@@ -232,7 +199,7 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
                RouteTracker& tracker, int& errors, OutputFile& csv, OutputFile& jsonl,
                ReplaySummary& summary, std::string& error) {
     const uint64_t total = static_cast<uint64_t>(options.repeat) * session.frames.size();
-    ProgressBar progress(options.progress, total);
+    ProgressBar progress(options.progress);
     const uint64_t passShift = passDuration(session);
     std::vector<uint8_t> pixels;
     std::vector<uint8_t> map(kResultMapBytes, 0);
@@ -294,7 +261,7 @@ bool runFrames(const ReplayOptions& options, const Session& session, void* engin
             csv.line(csvLine(row));
             jsonl.line(jsonLine(row));
             summary.addFrame(result.result, row.route, ms, errors);
-            progress.update(++index);
+            progress.update(++index, total);
         }
     }
     progress.finish();

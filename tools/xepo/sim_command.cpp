@@ -13,6 +13,7 @@
 #include "closed_loop_output.h"
 #include "closed_loop_run.h"
 #include "commands.h"
+#include "progress_bar.h"
 #include "session_format.h"
 
 namespace {
@@ -20,8 +21,6 @@ namespace {
 // The tool's exit codes: the work failed, or the command line is wrong.
 constexpr int kSimExitFailure = 1;
 constexpr int kSimExitUsage = 2;
-// Width of the progress bar in characters.
-constexpr int kProgressWidth = 40;
 constexpr double kPercent = 100.0;
 
 struct SimCommandOptions {
@@ -31,30 +30,6 @@ struct SimCommandOptions {
     std::string size = "640x480";
     std::string motion = "still";
     std::string out;
-};
-
-class ProgressBar {
-  public:
-    explicit ProgressBar(bool shown) : shown_(shown) {}
-    void update(uint64_t done, uint64_t total) {
-        if (!shown_ || total == 0) {
-            return;
-        }
-        const int filled = static_cast<int>(done * kProgressWidth / total);
-        std::fprintf(stderr, "\r[%.*s%*s] %llu/%llu frames", filled,
-                     "########################################", kProgressWidth - filled, "",
-                     static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
-        std::fflush(stderr);
-    }
-    void finish() {
-        if (shown_) {
-            std::fprintf(stderr, "\r%*s\r", kProgressWidth + 40, "");
-            std::fflush(stderr);
-        }
-    }
-
-  private:
-    bool shown_;
 };
 
 // Mean time of a policy's answer per frame (frames that run the models and
