@@ -9,6 +9,8 @@
 #include <tuple>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "nv21_frames.h"
 #include "session_frames.h"
 #include "session_motion.h"
@@ -92,6 +94,44 @@ TEST(SessionReplay, RoutesFollowTheEngine) {
         routes.erase(routes.begin());  // header
         EXPECT_EQ(routes, expand(expected));
     }
+}
+
+// Guards: each recorded frame reaches the engine with its own rotation. The
+// light path turns its map back by the frame's rotation, so the same frame
+// recorded upright and turned by a quarter gives as many light cells in
+// another place.
+TEST(SessionReplay, FramesKeepTheirRotation) {
+    SourcePhoto photo;
+    std::string error;
+    ASSERT_TRUE(loadSourcePhoto(samplePath("coffee.jpg"), photo, error)) << error;
+    std::vector<nlohmann::json> answers;
+    for (const int32_t rotation : {0, 90}) {
+        ReplayOptions options;
+        options.session = freshTestDir("_" + std::to_string(rotation));
+        SessionWriter writer(options.session);
+        SessionFrame frame{"", kWidth, kHeight, kWidth};
+        std::tie(frame.aec_lux, frame.enable_seg, frame.control, frame.rotation) =
+            std::make_tuple(300.0f, 1, 2, rotation);
+        frame.gyro = gyroBlockForFrame(0, CameraPose{}, CameraPose{});
+        std::vector<uint8_t> nv21;
+        renderWindow(photo, windowGeometry(photo, kWidth, kHeight), 0, 0, 1.0f, kWidth, kHeight,
+                     nv21);
+        writer.addFrame(frame, nv21.data());
+        writer.finish();
+        options.modelDir = std::string(SESSION_MODEL_ROOT) + "/light";
+        options.jsonl = options.session + "/replay.jsonl";
+        ReplaySummary summary;
+        ASSERT_TRUE(replaySession(options, summary, error)) << error;
+        std::ifstream jsonl(options.jsonl);
+        std::string line;
+        ASSERT_TRUE(std::getline(jsonl, line));
+        answers.push_back(nlohmann::json::parse(line));
+        EXPECT_EQ(answers.back()["route"], "unstable_light");
+    }
+    EXPECT_GT(answers[0]["light_cells"].get<int>(), 0);
+    EXPECT_EQ(answers[1]["light_cells"], answers[0]["light_cells"]);
+    EXPECT_TRUE(answers[1]["light_map"] != answers[0]["light_map"])
+        << "the quarter-turned frame's light map is the upright frame's";
 }
 
 }  // namespace
