@@ -69,20 +69,23 @@ def run(command, cwd=None, timeout=None):
         return None
 
 
-def copy_tree(tree):
+def copy_tree(tree, root=ROOT):
     """The checkout's files (committed or not, never ignored ones) into `tree`."""
     listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-                            cwd=ROOT, capture_output=True, check=True).stdout
+                            cwd=root, capture_output=True, check=True).stdout
     for name in listed.decode().split("\0"):
         if not name:
             continue
-        source = os.path.join(ROOT, name)
+        source = os.path.join(root, name)
         target = os.path.join(tree, name)
         if not os.path.isfile(source):
             continue
         os.makedirs(os.path.dirname(target), exist_ok=True)
         if not os.path.exists(target) or not same_file(source, target):
-            shutil.copy2(source, target)
+            # A fresh time stamp, not the source's: a file edited before the
+            # copy's last build but copied after it must still look newer than
+            # its objects, or the build would keep testing the old code.
+            shutil.copy(source, target)
 
 
 def same_file(a, b):

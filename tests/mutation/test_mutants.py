@@ -9,8 +9,10 @@ same mutants for the same seed.
 import argparse
 import json
 import os
+import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
@@ -119,6 +121,22 @@ class MutantsTest(unittest.TestCase):
         self.assertEqual(keys, [logic.key(), edge.key(), "gone|edge|x|y"])
         picked = run_mutants.pick_by_key(candidates, keys)
         self.assertEqual([(m.kind, m.line) for m in picked], [("logic", 2), ("edge", 1)])
+
+    # Guards: a file copied into the runner's tree gets a fresh time stamp, so
+    # that the build of the copy sees it as newer than its objects even when
+    # the source was edited before the copy's last build.
+    def test_copied_files_look_newer_than_earlier_builds(self):
+        with tempfile.TemporaryDirectory() as folder:
+            root, tree = os.path.join(folder, "root"), os.path.join(folder, "tree")
+            os.makedirs(root)
+            subprocess.run(["git", "init", "-q", root], check=True)
+            source = os.path.join(root, "f.cpp")
+            with open(source, "w", encoding="utf-8") as stream:
+                stream.write("int f();\n")
+            long_ago = time.time() - 3600
+            os.utime(source, (long_ago, long_ago))
+            run_mutants.copy_tree(tree, root)
+            self.assertGreater(os.path.getmtime(os.path.join(tree, "f.cpp")), long_ago + 60)
 
 
 if __name__ == "__main__":
