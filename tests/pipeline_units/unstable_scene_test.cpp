@@ -236,6 +236,9 @@ TEST(UnstableScene, Blends) {
     };
     check({
         {"nothing to blend with", moving, albedoScore(28)},
+        // 18 + 0.4 of the similarity (0.5) times 28 - 18
+        {"a last output 0.5 from neutral draws a bright score to the last one",
+         [&](Given& s) { moving(s), s.lastOutput = 18.5f; }, albedoScore(20)},
         {"close bright scores meet halfway, by similarity", [](Given& s) { s.rest = 0; },
          albedoScore(28.5f)},
         {"on stable count 4 a tiny similarity weighs fully",
