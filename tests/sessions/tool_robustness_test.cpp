@@ -159,6 +159,11 @@ TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
          }),
          replayArgs({"--csv", "old.csv", "--jsonl", "sub/../old.csv"}), kExitFailure,
          "name the same file"},
+        // A result through a link to a file not there yet: the refusal removes the
+        // file it made and keeps the link.
+        {session([](const std::string& work) { fs::create_symlink("r.csv", work + "/link.csv"); }),
+         replayArgs({"--csv", "link.csv", "--jsonl", "s/session.jsonl"}), kExitFailure,
+         "is the session's file session.jsonl"},
         // A pipe as the session index.
         {[](const std::string& work) {
              fs::create_directories(work + "/s");

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -60,11 +61,16 @@ class OutputFile {
         path_ = path;
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         created_ = fd >= 0;
+        createdPath_ = path;
         if (fd < 0 && errno == EEXIST) {
             fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0 && errno == ENOENT) {  // a link to a file not there yet
                 fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-                created_ = fd >= 0;
+                // The file was made where the link points: an abandoned run
+                // removes that file and keeps the user's link.
+                std::error_code unresolved;
+                createdPath_ = std::filesystem::canonical(path, unresolved).string();
+                created_ = fd >= 0 && !unresolved;
             }
         }
         struct stat status {};
@@ -97,7 +103,7 @@ class OutputFile {
             std::fclose(file_);
             file_ = nullptr;
             if (created_) {
-                ::unlink(path_.c_str());
+                ::unlink(createdPath_.c_str());
             }
         }
     }
@@ -130,6 +136,7 @@ class OutputFile {
   private:
     std::string option_;
     std::string path_;
+    std::string createdPath_;  // the file this output made, removed if abandoned
     std::FILE* file_ = nullptr;
     bool created_ = false;
     bool regular_ = false;
