@@ -138,8 +138,9 @@ TEST(SessionReader, RejectsMalformedSessionsNamingFileAndLine) {
 
 // Guards: every field survives writer -> reader bit for bit (awkward floats,
 // timestamps near 2^64, 0 and 80 gyro samples), equal frames share one file,
-// rewriting a session removes the frame files it no longer uses, and a frame
-// file may be a link that stays inside the session.
+// rewriting a session removes the frame files it no longer uses, a frame file
+// may be a link that stays inside the session, and blank index lines are passed
+// over.
 TEST(SessionWriter, OutputReadsBackExactly) {
     const std::string dir = writeValidSession();  // leaves frames/000002.nv21
     const float awkward[] = {0.1f, -1e-7f, 3.4028235e38f, 1.17549435e-38f, -0.0f, 12345.678f};
@@ -170,6 +171,10 @@ TEST(SessionWriter, OutputReadsBackExactly) {
     EXPECT_FALSE(fs::exists(dir + "/frames/000002.nv21"));
     fs::rename(dir + "/frames/000001.nv21", dir + "/frames/kept.nv21");
     fs::create_symlink("kept.nv21", dir + "/frames/000001.nv21");
+    // A hand-edited index may hold blank lines between frames.
+    std::string index = readWholeFile(dir + "/session.jsonl");
+    index.insert(index.find('\n', index.find('\n') + 1) + 1, "\n \t\r\n");
+    writeText(dir + "/session.jsonl", index);
     const Session session = readSession(dir);
     ASSERT_EQ(session.frames.size(), written.size());
     EXPECT_EQ(session.frames[2].frameFile, session.frames[0].frameFile);
