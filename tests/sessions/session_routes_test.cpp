@@ -35,18 +35,50 @@ std::vector<std::string> expand(const std::string& text) {
     return routes;
 }
 
+using Script = std::function<void(int, SessionFrame&)>;
+
+// Writes a session of `frames` still frames of the coffee photo (lux 300,
+// segmentation on, control 2, scale 1, each changed by `script`), replays it
+// `passes` times on a model set below SESSION_MODEL_ROOT and returns the
+// replay's lines.
+std::vector<nlohmann::json> replayStill(const std::string& name, const char* models, int frames,
+                                        int passes, const Script& script) {
+    SourcePhoto photo;
+    std::string error;
+    EXPECT_TRUE(loadSourcePhoto(samplePath("coffee.jpg"), photo, error)) << error;
+    ReplayOptions options;
+    options.session = freshTestDir("_" + name);
+    SessionWriter writer(options.session);
+    std::vector<uint8_t> nv21;
+    for (int i = 0; i < frames; ++i) {
+        SessionFrame frame{"", kWidth, kHeight, kWidth};
+        std::tie(frame.aec_lux, frame.enable_seg, frame.control) = std::make_tuple(300.0f, 1, 2);
+        frame.gyro = gyroBlockForFrame(i, CameraPose{}, CameraPose{});
+        script(i, frame);
+        renderWindow(photo, windowGeometry(photo, kWidth, kHeight), 0, 0, frame.scale, kWidth,
+                     kHeight, nv21);
+        writer.addFrame(frame, nv21.data());
+    }
+    writer.finish();
+    options.modelDir = std::string(SESSION_MODEL_ROOT) + "/" + models;
+    options.jsonl = options.session + "/replay.jsonl";
+    options.repeat = passes;
+    ReplaySummary summary;
+    EXPECT_TRUE(replaySession(options, summary, error)) << error;
+    std::ifstream jsonl(options.jsonl);
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(jsonl, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
 // Guards: the route column (hold, zoom hold, stable with its periodic
 // re-score, albedo / light / fallback, kept score, direct controls) follows
 // the engine frame by frame; repeated passes keep one engine and its state.
 TEST(SessionReplay, RoutesFollowTheEngine) {
-    SourcePhoto photo;
-    std::string error;
-    ASSERT_TRUE(loadSourcePhoto(samplePath("coffee.jpg"), photo, error)) << error;
     const auto still = [](int, SessionFrame&) {};
-    // name, models (folder below SESSION_MODEL_ROOT), frames, passes, script that
-    // changes a still frame (lux 300, scale 1, control 2), route of every frame
-    // replayed (see expand())
-    using Script = std::function<void(int, SessionFrame&)>;
+    // name, models, frames, passes, script, route of every frame replayed (see expand())
     const std::tuple<const char*, const char*, int, int, Script, const char*> cases[] = {
         {"CaptureAndZoom", "confident", 21, 1,
          [](int i, SessionFrame& f) {
@@ -66,32 +98,10 @@ TEST(SessionReplay, RoutesFollowTheEngine) {
     };
     for (const auto& [name, models, frames, passes, script, expected] : cases) {
         SCOPED_TRACE(name);
-        ReplayOptions options;
-        options.session = freshTestDir(std::string("_") + name);
-        SessionWriter writer(options.session);
-        std::vector<uint8_t> nv21;
-        for (int i = 0; i < frames; ++i) {
-            SessionFrame frame{"", kWidth, kHeight, kWidth};
-            std::tie(frame.aec_lux, frame.enable_seg, frame.control) =
-                std::make_tuple(300.0f, 1, 2);
-            frame.gyro = gyroBlockForFrame(i, CameraPose{}, CameraPose{});
-            script(i, frame);
-            renderWindow(photo, windowGeometry(photo, kWidth, kHeight), 0, 0, frame.scale, kWidth,
-                         kHeight, nv21);
-            writer.addFrame(frame, nv21.data());
-        }
-        writer.finish();
-        options.modelDir = std::string(SESSION_MODEL_ROOT) + "/" + models;
-        options.csv = options.session + "/replay.csv";
-        options.repeat = passes;
-        ReplaySummary summary;
-        ASSERT_TRUE(replaySession(options, summary, error)) << error;
-        std::ifstream csv(options.csv);
         std::vector<std::string> routes;
-        for (std::string line; std::getline(csv, line);) {
-            routes.push_back(line.substr(line.rfind(',') + 1));
+        for (const nlohmann::json& line : replayStill(name, models, frames, passes, script)) {
+            routes.push_back(line["route"]);
         }
-        routes.erase(routes.begin());  // header
         EXPECT_EQ(routes, expand(expected));
     }
 }
@@ -101,31 +111,11 @@ TEST(SessionReplay, RoutesFollowTheEngine) {
 // recorded upright and turned by a quarter gives as many light cells in
 // another place.
 TEST(SessionReplay, FramesKeepTheirRotation) {
-    SourcePhoto photo;
-    std::string error;
-    ASSERT_TRUE(loadSourcePhoto(samplePath("coffee.jpg"), photo, error)) << error;
     std::vector<nlohmann::json> answers;
     for (const int32_t rotation : {0, 90}) {
-        ReplayOptions options;
-        options.session = freshTestDir("_" + std::to_string(rotation));
-        SessionWriter writer(options.session);
-        SessionFrame frame{"", kWidth, kHeight, kWidth};
-        std::tie(frame.aec_lux, frame.enable_seg, frame.control, frame.rotation) =
-            std::make_tuple(300.0f, 1, 2, rotation);
-        frame.gyro = gyroBlockForFrame(0, CameraPose{}, CameraPose{});
-        std::vector<uint8_t> nv21;
-        renderWindow(photo, windowGeometry(photo, kWidth, kHeight), 0, 0, 1.0f, kWidth, kHeight,
-                     nv21);
-        writer.addFrame(frame, nv21.data());
-        writer.finish();
-        options.modelDir = std::string(SESSION_MODEL_ROOT) + "/light";
-        options.jsonl = options.session + "/replay.jsonl";
-        ReplaySummary summary;
-        ASSERT_TRUE(replaySession(options, summary, error)) << error;
-        std::ifstream jsonl(options.jsonl);
-        std::string line;
-        ASSERT_TRUE(std::getline(jsonl, line));
-        answers.push_back(nlohmann::json::parse(line));
+        answers.push_back(replayStill("rotation" + std::to_string(rotation), "light", 1, 1,
+                                      [rotation](int, SessionFrame& f) { f.rotation = rotation; })
+                              .at(0));
         EXPECT_EQ(answers.back()["route"], "unstable_light");
     }
     EXPECT_GT(answers[0]["light_cells"].get<int>(), 0);
