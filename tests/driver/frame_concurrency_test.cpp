@@ -20,7 +20,7 @@ constexpr int kFramesPerWorker = 40;
 constexpr int kRecreations = 5;
 
 void* makeParams() {
-    const std::string dir = std::string(XEPO_BINARY_DIR) + "/tests/driver/confident/";
+    const std::string dir = std::string(TEST_MODEL_ROOT) + "/confident/";
     void* params = CreateParamHandle();
     for (int key : {kAeKeyEntrance, kAeKeyAlbedo, kAeKeyLightSeg, kAeKeySmooth}) {
         AeSetParam(params, key, dir.c_str());

@@ -21,7 +21,7 @@ constexpr float kMoving[3] = {1.0f, 0.0f, 0.0f};
 constexpr float kConfidentScore = 28.0f;
 
 std::string modelDir(const char* set) {
-    return std::string(XEPO_BINARY_DIR) + "/tests/driver/" + set + "/";
+    return std::string(TEST_MODEL_ROOT) + "/" + set + "/";
 }
 
 // The frame's settings at lux 300 with one field changed.

@@ -39,7 +39,7 @@ using Script = std::function<void(int, SessionFrame&)>;
 
 // Writes a session of `frames` still frames of the coffee photo (lux 300,
 // segmentation on, control 2, scale 1, each changed by `script`), replays it
-// `passes` times on a model set below SESSION_MODEL_ROOT and returns the
+// `passes` times on a model set below TEST_MODEL_ROOT and returns the
 // replay's lines.
 std::vector<nlohmann::json> replayStill(const std::string& name, const char* models, int frames,
                                         int passes, const Script& script) {
@@ -60,7 +60,7 @@ std::vector<nlohmann::json> replayStill(const std::string& name, const char* mod
         writer.addFrame(frame, nv21.data());
     }
     writer.finish();
-    options.modelDir = std::string(SESSION_MODEL_ROOT) + "/" + models;
+    options.modelDir = std::string(TEST_MODEL_ROOT) + "/" + models;
     options.jsonl = options.session + "/replay.jsonl";
     options.repeat = passes;
     ReplaySummary summary;

@@ -73,7 +73,7 @@ std::vector<std::string> synthArgs(const std::string& out) {
 
 std::vector<std::string> replayArgs(std::vector<std::string> outputs) {
     std::vector<std::string> args = {"replay", "s", "--models",
-                                     std::string(SESSION_MODEL_ROOT) + "/confident"};
+                                     std::string(TEST_MODEL_ROOT) + "/confident"};
     args.insert(args.end(), outputs.begin(), outputs.end());
     return args;
 }
