@@ -85,6 +85,11 @@ struct RefusalCase {
     std::string message;  // part of standard error
 };
 
+// A bad command line: nothing prepared, exit 2, `message` on standard error.
+RefusalCase usage(std::vector<std::string> args, std::string message) {
+    return {[](const std::string&) {}, std::move(args), kExitUsage, std::move(message)};
+}
+
 // Guards: a refused command leaves every file in its directory as it was and
 // adds none, exits with its code and names the fault. Synth writes only into a
 // new or empty directory or over a session it wrote itself, and then removes
@@ -111,7 +116,7 @@ TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
          synthArgs("s"), kExitFailure, "no synth-manifest.txt"},
         {[](const std::string& work) { writeText(work + "/s/notes.txt", "keep"); }, synthArgs("s"),
          kExitFailure, "not empty and holds no session written by xepo synth"},
-        {nothing, synthArgs(""), kExitUsage, "--out is empty"},
+        usage(synthArgs(""), "--out is empty"),
         {[](const std::string& work) { writeText(work + "/s", "keep"); }, synthArgs("s"),
          kExitFailure, "exists and is not a directory"},
         {session([](const std::string& work) { writeText(work + "/s/extra.txt", "keep"); }),
@@ -172,50 +177,32 @@ TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
          replayArgs({}), kExitFailure,
          "session.jsonl: cannot open the session index (not a regular file)"},
         // Bad command lines (a/x.jpg and b/x.jpg are copies of the photo).
-        {nothing, {}, kExitUsage, "A subcommand is required"},
-        {nothing, {"image", "a/x.jpg", "--bogus"}, kExitUsage, "--bogus"},
-        {nothing,
-         {"synth", "a/x.jpg", "--out", "o", "--frames", "abc"},
-         kExitUsage,
-         "--frames: 'abc' is not a number"},
-        {nothing,
-         {"synth", "a/x.jpg", "--out", "o", "--frames", "1.5"},
-         kExitUsage,
-         "'1.5' is not a whole number"},
-        {nothing,
-         {"synth", "a/x.jpg", "--out", "o", "--zoom-scale", "inf"},
-         kExitUsage,
-         "'inf' is not a finite number"},
-        {nothing, {"replay", "s", "--repeat", "x1"}, kExitUsage, "--repeat: 'x1' is not a number"},
-        {nothing, {"image", "a/x.jpg", "--control", "abc"}, kExitUsage, "'abc' is not a number"},
-        {nothing,
-         {"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--zoom-at", "5"},
-         kExitUsage,
-         "--zoom-at 5: outside the session's frames 0..4"},
-        {nothing,
-         {"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--capture-at", "-1"},
-         kExitUsage,
-         "--capture-at -1: outside the session's frames 0..4"},
-        {nothing,
-         {"image", "a/x.jpg", "b/x.jpg", "--control", "3", "--map-png", "m.png"},
-         kExitUsage,
-         "a/x.jpg and b/x.jpg would both write their picture to m_x.png"},
-        {nothing,
-         {"image", "a/x.jpg", "--control", "3", "--map-png", "b/../a/x.jpg"},
-         kExitUsage,
-         "would overwrite the input a/x.jpg"},
+        usage({}, "A subcommand is required"),
+        usage({"image", "a/x.jpg", "--bogus"}, "--bogus"),
+        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "abc"},
+              "--frames: 'abc' is not a number"),
+        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "1.5"}, "'1.5' is not a whole number"),
+        usage({"synth", "a/x.jpg", "--out", "o", "--zoom-scale", "inf"},
+              "'inf' is not a finite number"),
+        usage({"replay", "s", "--repeat", "x1"}, "--repeat: 'x1' is not a number"),
+        usage({"image", "a/x.jpg", "--control", "abc"}, "'abc' is not a number"),
+        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--zoom-at", "5"},
+              "--zoom-at 5: outside the session's frames 0..4"),
+        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--capture-at", "-1"},
+              "--capture-at -1: outside the session's frames 0..4"),
+        usage({"image", "a/x.jpg", "b/x.jpg", "--control", "3", "--map-png", "m.png"},
+              "a/x.jpg and b/x.jpg would both write their picture to m_x.png"),
+        usage({"image", "a/x.jpg", "--control", "3", "--map-png", "b/../a/x.jpg"},
+              "would overwrite the input a/x.jpg"),
     };
     for (const char* lux : {"nan", "inf", "-1", "10001"}) {
-        cases.push_back({nothing, {"image", "a/x.jpg", "--lux", lux}, kExitUsage, luxMessage});
-        cases.push_back(
-            {nothing, {"synth", "a/x.jpg", "--out", "o", "--lux", lux}, kExitUsage, luxMessage});
+        cases.push_back(usage({"image", "a/x.jpg", "--lux", lux}, luxMessage));
+        cases.push_back(usage({"synth", "a/x.jpg", "--out", "o", "--lux", lux}, luxMessage));
     }
     // an odd side, one side too large while the other fits, no height
     for (const char* size : {"66x47", "64x16386", "64x"}) {
-        cases.push_back({nothing,
-                         {"synth", "a/x.jpg", "--out", "o", "--size", size},
-                         kExitUsage,
-                         "expected WxH with even sides up to 16384"});
+        cases.push_back(usage({"synth", "a/x.jpg", "--out", "o", "--size", size},
+                              "expected WxH with even sides up to 16384"));
     }
     for (size_t i = 0; i < cases.size(); ++i) {
         const RefusalCase& c = cases[i];
