@@ -56,8 +56,8 @@ std::string pathOfThisModule() {
     if (length <= 0) {
         return "";
     }
-    program[length] = '\0';
-    return program;
+    // readlink does not end the path with a NUL.
+    return std::string(program, static_cast<size_t>(length));
 }
 #endif
 

@@ -309,6 +309,14 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
     expectStatus([&] { return qiraConnectivityDeleteSmallRegion(context, 5, 1); }, 3);
     expectStatus([&] { return qiraConnectivityUpdateLabels(&labels.image, context, nullptr); }, 3);
     expectStatus([] { return qiraConnectivityRelease(nullptr); }, 3);
+    // Labelled, then updated through rows that do not start on a 16-bit boundary.
+    OwnedImage mask(8, 6, 9, {"##"});
+    ASSERT_EQ(qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context, nullptr),
+              0);
+    std::vector<uint8_t> bytes(16 * 6 + 2);
+    qiraImage misaligned = labels.image;
+    misaligned.data[0] = bytes.data() + 1;
+    expectStatus([&] { return qiraConnectivityUpdateLabels(&misaligned, context, nullptr); }, 3);
     expectStatus([] { return qiraImageRelease(nullptr); }, 3);
     qiraConnectivityRelease(context);
 }

@@ -83,6 +83,21 @@ TEST_F(FramePixels, ModelInputFromTheFramesRgbPictureEqualsTheFramesOwn) {
     const std::vector<uint8_t> unrelated(kRgbBytes, 3);
     EXPECT_EQ(toModelInput(frame, 90, true, 1, 0.75f, unrelated.data()),
               toModelInput(frame, 90, true, 1, 0.75f));
+    // The ultra-wide crop at zoom 0.5: the middle 224 x 224 of the frame's
+    // 448 x 448 picture, each step reading what the one before wrote.
+    std::vector<uint8_t> wide(4 * kRgbBytes);
+    ASSERT_EQ(
+        xepo::yuvResizeBilinear(handle, frame.y.data(), frame.vu.data(), wide.data(), frame.width,
+                                frame.height, frame.stride, frame.height, 2 * kSide, 2 * kSide, 17,
+                                kTavkitTypeU8, kTavkitFormatRgb, kTavkitTypeU8),
+        0);
+    std::vector<float> middle;
+    for (int row = kSide / 2; row < kSide / 2 + kSide; ++row) {
+        for (int byte = kSide / 2 * 3; byte < (kSide / 2 + kSide) * 3; ++byte) {
+            middle.push_back((wide[row * 2 * kSide * 3 + byte] - 127.5f) / 127.5f);
+        }
+    }
+    EXPECT_EQ(toModelInput(frame, 0, false, 1, 0.5f), middle);
 }
 
 // Guards an image file to model input: orientation, channel order, fixed
@@ -115,6 +130,8 @@ TEST_F(FramePixels, ImageFileToModelInput) {
                                                          {huge, 224, 224},
                                                          {path, 225, 224},
                                                          {path, -8, -8},
+                                                         {path, 0, 224},
+                                                         {path, 224, 0},
                                                          {path, INT_MAX, INT_MAX}};
     for (const auto& [file, w, h] : refused) {
         EXPECT_EQ(xepo::imagePathtoBuffer(handle, file.c_str(), w, h, 3, input.data(), 0, 0), -2001)

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "log_capture.h"
 #include "qdnn_runner/qdnn_runner.h"
 
 namespace {
@@ -92,6 +93,21 @@ TEST(RunnerOnHostRuntime, ModelsGiveTheGeneratorsValuesUnderEveryBackend) {
             }
         }
     }
+}
+
+// A model of other shapes than the caller's buffers fails init with one line
+// that lists every tensor of both sides.
+TEST(RunnerOnHostRuntime, AModelOfOtherShapesIsNamedWithAllItsTensors) {
+    const std::string model = kTest + "two_input.onnx";
+    QDNNRunner runner(model, "NEURON", 20, 3);
+    runner.expectShapes({{1, 1, 1, 4}}, {{1, 1, 1, 4}});
+    LogCapture log;
+    EXPECT_NE(runner.init(), QDNNRunner::kOk);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{
+                               "model " + model +
+                               " has input 1x1x1x4, 1x1x1x4 and output 1x1x1x4, 1x1x1x2 (batch x "
+                               "height x width x channel); the engine needs input 1x1x1x4 and "
+                               "output 1x1x1x4"});
 }
 
 TEST(RunnerOnHostRuntime, BadModelFailsInitWithTheLoadCode) {

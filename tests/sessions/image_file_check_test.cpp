@@ -45,6 +45,11 @@ std::vector<CheckCase> checkCases() {
     const Bytes endOfImage = {0xFF, 0xD9};
     const size_t scan = jpegSegment(jpeg, 0xDA);
     const Bytes large = jpegHeaderOnly(withJpegSize(jpeg, 6144, 4096));  // at the pixel limit
+    // A NUL byte ends the decoder's header: the maximum value reads as 0 (8-bit
+    // samples), not as the 65535 (16-bit) written after it.
+    const std::string nulHeader("P6\n64 48\0 65535\n", 16);
+    Bytes pnmNul(nulHeader.begin(), nulHeader.end());
+    pnmNul.resize(pnmNul.size() + kWidth * kHeight * 3, 0x40);
     return {
         {"JpegWhole", jpeg, ""},
         {"PngWhole", png, ""},
@@ -82,6 +87,7 @@ std::vector<CheckCase> checkCases() {
          "BMP data ends before the image does (64x48 at 24 bits needs"},
         {"PnmCutInTheSamples", firstBytes(pnm, pnm.size() - 1),
          "PNM data ends before the image does (64x48 needs"},
+        {"PnmNulEndsTheHeaderAsInTheDecoder", pnmNul, ""},
         // Not images at all.
         {"Text", {'h', 'e', 'l', 'l', 'o', '\n'}, "cannot read the image header"},
         {"Empty", {}, "empty file"},

@@ -173,6 +173,8 @@ TEST(SessionWriter, OutputReadsBackExactly) {
     fs::create_symlink("kept.nv21", dir + "/frames/000001.nv21");
     // A hand-edited index may hold blank lines between frames.
     std::string index = readWholeFile(dir + "/session.jsonl");
+    // Floats are written as their shortest decimals.
+    EXPECT_NE(index.find("\"scale\":0.6,\"flip\":false,\"aec_lux\":0.1,"), std::string::npos);
     index.insert(index.find('\n', index.find('\n') + 1) + 1, "\n \t\r\n");
     writeText(dir + "/session.jsonl", index);
     const Session session = readSession(dir);

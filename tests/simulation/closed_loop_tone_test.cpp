@@ -29,6 +29,8 @@ TEST(ClosedLoopTone, PortableLogAndPowerMatchTheLibrary) {
     }
     EXPECT_TRUE(std::isnan(portableLog2(0.0)));
     EXPECT_TRUE(std::isnan(portableLog2(-1.0)));
+    EXPECT_TRUE(std::isnan(portableLog2(-INFINITY)));
+    EXPECT_EQ(portableLog2(INFINITY), INFINITY);
     EXPECT_EQ(portableExp2(-5000.0), 0.0);
     EXPECT_TRUE(std::isinf(portableExp2(5000.0)));
 }

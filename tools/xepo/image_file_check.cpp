@@ -263,7 +263,9 @@ bool checkPnm(Reader& in, const ImageFileInfo& info, std::string& error) {
     int c = in.next();
     uint64_t numbers[3] = {0, 0, 0};
     for (uint64_t& number : numbers) {
-        while (c == '#' || (c >= 0 && std::strchr(" \t\r\n\v\f", c) != nullptr)) {
+        // The decoder's whitespace; a NUL byte ends the header (strchr finds the
+        // terminator of its list, so 0 is kept out).
+        while (c == '#' || (c > 0 && std::strchr(" \t\r\n\v\f", c) != nullptr)) {
             if (c == '#') {
                 while (c >= 0 && c != '\n' && c != '\r') {
                     c = in.next();

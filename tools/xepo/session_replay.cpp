@@ -60,17 +60,19 @@ class OutputFile {
         option_ = option;
         path_ = path;
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        created_ = fd >= 0;
-        createdPath_ = path;
-        if (fd < 0 && errno == EEXIST) {
+        if (fd >= 0) {
+            createdPath_ = path;
+        } else if (errno == EEXIST) {
             fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0 && errno == ENOENT) {  // a link to a file not there yet
                 fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
                 // The file was made where the link points: an abandoned run
                 // removes that file and keeps the user's link.
                 std::error_code unresolved;
-                createdPath_ = std::filesystem::canonical(path, unresolved).string();
-                created_ = fd >= 0 && !unresolved;
+                const std::string target = std::filesystem::canonical(path, unresolved).string();
+                if (fd >= 0 && !unresolved) {
+                    createdPath_ = target;
+                }
             }
         }
         struct stat status {};
@@ -102,7 +104,7 @@ class OutputFile {
         if (file_ != nullptr) {
             std::fclose(file_);
             file_ = nullptr;
-            if (created_) {
+            if (!createdPath_.empty()) {
                 ::unlink(createdPath_.c_str());
             }
         }
@@ -136,9 +138,9 @@ class OutputFile {
   private:
     std::string option_;
     std::string path_;
-    std::string createdPath_;  // the file this output made, removed if abandoned
+    // The file this output made (empty when it made none), removed if abandoned.
+    std::string createdPath_;
     std::FILE* file_ = nullptr;
-    bool created_ = false;
     bool regular_ = false;
     FileId id_{};
 };
