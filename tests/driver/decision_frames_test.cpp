@@ -74,4 +74,15 @@ TEST_F(DecisionFrames, TheSmoothModelSeesTheLastLux) {
     }
 }
 
+// The camera has reported an exposure once the lux index reaches 0.1: after a
+// frame at 0.15 the next is not the engine's first, so a lux jump on a moving
+// camera takes the route without models.
+TEST_F(DecisionFrames, ALuxIndexFromATenthOnIsAReport) {
+    ScriptedEngine se;
+    const float moving[3] = {1.0f, 0.0f, 0.0f};
+    se.frame(coffee, ScriptedEngine::params(0.15f), moving);
+    se.frame(coffee, ScriptedEngine::params(40.0f), moving);
+    EXPECT_EQ(se.state().modelRunCount, 1);
+}
+
 }  // namespace

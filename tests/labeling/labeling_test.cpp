@@ -321,6 +321,30 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
     qiraConnectivityRelease(context);
 }
 
+// Guards the 16-bit label limit: 65534 separate regions are labelled, one more
+// is refused as unsupported, with its one line.
+TEST(LabelingValidation, LabelsRunOutAfter65534Regions) {
+    for (const int regions : {65534, 65535}) {
+        SCOPED_TRACE(regions);
+        // Single pixels two apart both ways, 255 to a row: each its own region.
+        OwnedImage mask(510, 514, 9), labels(510, 514, 24);
+        for (int i = 0; i < regions; ++i) {
+            mask.row(i / 255 * 2)[i % 255 * 2] = 255;
+        }
+        ConnectivityContext* context = qiraConnectivityInit();
+        expectStatus(
+            [&] {
+                return qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context,
+                                                        nullptr);
+            },
+            regions == 65534 ? kQiraOk : 4);
+        if (regions == 65534) {
+            EXPECT_EQ(context->areas[0], 65535u);  // the regions and the background
+        }
+        qiraConnectivityRelease(context);
+    }
+}
+
 // Guards the inner and outer spans of column heights (score h * (width + 2),
 // inner stops at lower columns, first of equal scores wins) and the boxes of
 // one label among others.

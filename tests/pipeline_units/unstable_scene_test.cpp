@@ -161,6 +161,8 @@ TEST(UnstableScene, AlbedoPath) {
         {"unsure and dark", [](Given& s) { s.en = entrance(0.1f, 0.8f), s.albedo = 0.13f; },
          albedoScore(18)},
         {"sure and dark", [](Given& s) { s.albedo = 0.13f; }, albedoScore(13)},
+        {"sure at 0.73 and dark", [](Given& s) { s.en = entrance(0.73f), s.albedo = 0.13f; },
+         albedoScore(13)},
     });
 }
 

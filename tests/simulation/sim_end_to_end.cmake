@@ -17,6 +17,10 @@ function(sim expected)
   if(NOT expected EQUAL 0 AND NOT err MATCHES "xepo sim: ")
     message(FATAL_ERROR "no message for: sim ${ARGN}\n${err}")
   endif()
+  # A run that succeeds shows nothing there: no error line of the engine.
+  if(expected EQUAL 0 AND NOT err STREQUAL "")
+    message(FATAL_ERROR "sim ${ARGN} wrote to standard error:\n${err}")
+  endif()
   set(sim_output "${out}" PARENT_SCOPE)
 endfunction()
 

@@ -20,9 +20,8 @@ constexpr int kExpTerms = 21;
 constexpr double kExp2Lowest = -1080.0;
 constexpr double kExp2Highest = 1030.0;
 
-// sRGB transfer function (IEC 61966-2-1): a linear toe below these points.
+// sRGB transfer function (IEC 61966-2-1): a linear toe below this point.
 constexpr double kEncodedToe = 0.04045;
-constexpr double kLinearToe = 0.0031308;
 constexpr double kToeSlope = 12.92;
 constexpr double kCurveOffset = 0.055;
 constexpr double kCurveGamma = 2.4;
@@ -85,19 +84,6 @@ double srgbDecode(double encoded) {
         return encoded / kToeSlope;
     }
     return powPositive((encoded + kCurveOffset) / (1.0 + kCurveOffset), kCurveGamma);
-}
-
-double srgbEncode(double linear) {
-    if (!(linear > 0.0)) {
-        return 0.0;
-    }
-    if (linear >= 1.0) {
-        return 1.0;
-    }
-    if (linear <= kLinearToe) {
-        return linear * kToeSlope;
-    }
-    return (1.0 + kCurveOffset) * powPositive(linear, 1.0 / kCurveGamma) - kCurveOffset;
 }
 
 const std::array<uint32_t, kCodeCount>& linearOfCode() {

@@ -38,15 +38,16 @@ double portableLog2(double x);
 // 2^x; 0 far below and infinity far above the double range.
 double portableExp2(double x);
 
-// sRGB transfer function on [0, 1] (values outside are clamped).
-double srgbDecode(double encoded);  // encoded value -> linear
-double srgbEncode(double linear);   // linear -> encoded value
+// sRGB transfer function on [0, 1] (values outside are clamped): encoded
+// value -> linear. The way back is the table below.
+double srgbDecode(double encoded);
 
 // The linear value of every 8-bit code, in kLinearOne units, rounded.
 const std::array<uint32_t, kCodeCount>& linearOfCode();
 
 // The 8-bit code of a linear value v in kLinearOne units (v <= kLinearOne):
-// the code whose encoded value is nearest to srgbEncode(v / kLinearOne).
+// the code whose encoded value is nearest to the sRGB encoding of
+// v / kLinearOne (found by decoding the halfway points between codes).
 // Decoding a code and encoding it again gives the same code.
 const std::vector<uint8_t>& codeOfLinear();
 
