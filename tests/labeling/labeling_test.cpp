@@ -3,10 +3,9 @@
 // some tall enough near the density where regions join for label trees to grow
 // deep (a root search that stops one step short shows only there); the
 // engine's labelling chain (getConnectivityArea: label, remove specks under 5
-// pixels, update) and the
-// library's speck removal on hand-drawn masks; the library's argument checks;
-// and the light-region boxes on drawn label images, and their transforms onto
-// the host grid.
+// pixels, update) and the library's speck removal on hand-drawn masks; the
+// library's argument checks and its 16-bit label limit; and the light-region
+// boxes on drawn label images, and their transforms onto the host grid.
 #include <gtest/gtest.h>
 
 #include <algorithm>

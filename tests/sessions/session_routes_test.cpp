@@ -40,7 +40,7 @@ using Script = std::function<void(int, SessionFrame&)>;
 // Writes a session of `frames` still frames of the coffee photo (lux 300,
 // segmentation on, control 2, scale 1, each changed by `script`), replays it
 // `passes` times on a model set below TEST_MODEL_ROOT and returns the
-// replay's lines.
+// replay's JSON lines, whose routes the CSV's last column must repeat.
 std::vector<nlohmann::json> replayStill(const std::string& name, const char* models, int frames,
                                         int passes, const Script& script) {
     SourcePhoto photo;
@@ -62,13 +62,17 @@ std::vector<nlohmann::json> replayStill(const std::string& name, const char* mod
     writer.finish();
     options.modelDir = std::string(TEST_MODEL_ROOT) + "/" + models;
     options.jsonl = options.session + "/replay.jsonl";
+    options.csv = options.session + "/replay.csv";
     options.repeat = passes;
     ReplaySummary summary;
     EXPECT_TRUE(replaySession(options, summary, error)) << error;
-    std::ifstream jsonl(options.jsonl);
+    std::ifstream jsonl(options.jsonl), csv(options.csv);
     std::vector<nlohmann::json> lines;
-    for (std::string line; std::getline(jsonl, line);) {
+    std::string row;
+    std::getline(csv, row);  // the header
+    for (std::string line; std::getline(jsonl, line) && std::getline(csv, row);) {
         lines.push_back(nlohmann::json::parse(line));
+        EXPECT_EQ(row.substr(row.rfind(',') + 1), lines.back()["route"]) << "CSV's route column";
     }
     return lines;
 }
