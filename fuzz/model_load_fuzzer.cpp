@@ -71,6 +71,9 @@ constexpr unsigned kShapeMutationOdds = 4;
 // Values a declared dimension is set to: the edges of what the runtime accepts,
 // the engine's model sizes, and the dimension's neighbours.
 int64_t mutatedDim(int64_t old, std::minstd_rand& rng) {
+    // The neighbours wrap around at the ends of the range, as a damaged file's
+    // value may (unsigned arithmetic, so that the harness itself has no overflow).
+    const uint64_t bits = static_cast<uint64_t>(old);
     const int64_t choices[] = {0,
                                -1,
                                1,
@@ -81,9 +84,9 @@ int64_t mutatedDim(int64_t old, std::minstd_rand& rng) {
                                224,
                                std::numeric_limits<int32_t>::max(),
                                int64_t{1} << 32,
-                               old + 1,
-                               old - 1,
-                               old * 2};
+                               static_cast<int64_t>(bits + 1),
+                               static_cast<int64_t>(bits - 1),
+                               static_cast<int64_t>(bits * 2)};
     return choices[rng() % (sizeof choices / sizeof choices[0])];
 }
 
