@@ -15,15 +15,17 @@ session=build/demo-session
 # writes over its own files, so this script removes its own first.
 rm -f "$session/replay.csv" "$session/replay.jsonl" "$session/plot.png" "$session/light-map.png"
 # 120 frames (4 s at 30 Hz) panning over the launch pad and back, a zoom to 2x
-# and back in the middle rest, and a still capture near the end.
+# and back in the middle rest, and a half-press before the still capture: the
+# host holds its exposure from frame 96 to the capture at 115. On held frames the
+# engine runs no albedo model; where it scores afresh it takes the light path,
+# and the floodlights' map stays in force to the end.
 "$xepo" synth samples/rocket.jpg --out "$session" --frames 120 --motion pan \
-    --zoom-at 58 --zoom-at 72 --capture-at 115
+    --zoom-at 58 --zoom-at 72 --capture-at 115 $(printf -- '--hold-at %d ' {96..115})
 "$xepo" replay "$session" --csv "$session/replay.csv" --jsonl "$session/replay.jsonl"
 /usr/bin/python3 tools/plot_session.py "$session/replay.jsonl" --out "$session/plot.png"
 echo "per-frame results: $session/replay.csv, $session/replay.jsonl; plot: $session/plot.png"
-# The light model on its own (control 3) over the whole photograph: the replayed
-# frames take the albedo path, whose answer carries no map, so this picture is
-# where the floodlights' map shows.
+# The light model on its own (control 3) over the whole photograph, beside the
+# replayed frames' maps of the window.
 "$xepo" image --control 3 --map-png "$session/light-map.png" samples/rocket.jpg
 
 # The closed loop: every sample photograph as the scene, the camera starting

@@ -111,9 +111,11 @@ for sample in "${samples[@]}"; do
   mkdir -p "$dir/native" "$dir/arm64"
   # The same shape of session as the main job's demo, in fewer and smaller
   # frames: the zoom switches to 2x near the middle (frame 28) and back a little
-  # later (36), and a still capture is taken near the end (55 of 60).
+  # later (36), and a still capture is taken near the end (55 of 60) after the
+  # host has held its exposure from frame 48, where the light path runs.
   "$native_xepo" synth "$sample" --out "$dir/session" --frames 60 --size "$size" \
-    --motion pan --zoom-at 28 --zoom-at 36 --capture-at 55 >/dev/null
+    --motion pan --zoom-at 28 --zoom-at 36 --capture-at 55 \
+    $(printf -- '--hold-at %d ' {48..55}) >/dev/null
   for side in native arm64; do
     run "$side" "replay of $dir/session" "$dir/$side/log.txt" replay "$dir/session" \
       --csv "$dir/$side/frames.csv" --jsonl "$dir/$side/frames.jsonl"

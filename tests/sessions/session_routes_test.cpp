@@ -78,7 +78,8 @@ std::vector<nlohmann::json> replayStill(const std::string& name, const char* mod
 }
 
 // Guards: the route column (hold, zoom hold, stable with its periodic
-// re-score, albedo / light / fallback, kept score, direct controls) follows
+// re-score, albedo / light / fallback, kept score, direct controls, a held
+// exposure) follows
 // the engine frame by frame; repeated passes keep one engine and its state.
 TEST(SessionReplay, RoutesFollowTheEngine) {
     const auto still = [](int, SessionFrame&) {};
@@ -93,6 +94,9 @@ TEST(SessionReplay, RoutesFollowTheEngine) {
         {"LuxJumpsKeepTheScore", "confident", 4, 1,
          [](int i, SessionFrame& f) { f.aec_lux = i < 2 ? 300.0f : 240.0f + 60.0f * i; },
          "unstable_albedo*2 keep*2"},
+        {"HeldExposureRunsNoAlbedo", "confident", 4, 1,
+         [](int i, SessionFrame& f) { f.holdFlag = i >= 2; },
+         "unstable_albedo*2 unstable_fallback*2"},
         {"LightScene", "light", 2, 1, still, "unstable_light*2"},
         {"UnsureScene", "unsure", 2, 1, still, "unstable_fallback*2"},
         {"DirectControls", "confident", 3, 1, [](int i, SessionFrame& f) { f.control = i - 1; },

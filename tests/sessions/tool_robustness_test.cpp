@@ -190,6 +190,8 @@ TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
               "--zoom-at 5: outside the session's frames 0..4"),
         usage({"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--capture-at", "-1"},
               "--capture-at -1: outside the session's frames 0..4"),
+        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--hold-at", "5"},
+              "--hold-at 5: outside the session's frames 0..4"),
         usage({"image", "a/x.jpg", "b/x.jpg", "--control", "3", "--map-png", "m.png"},
               "a/x.jpg and b/x.jpg would both write their picture to m_x.png"),
         usage({"image", "a/x.jpg", "--control", "3", "--map-png", "b/../a/x.jpg"},

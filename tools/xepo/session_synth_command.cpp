@@ -1,6 +1,7 @@
 // xepo synth: makes a session from a photograph by moving a crop window over it
 // (the camera's motion), with gyro samples of that motion, a lux index that
-// follows the window's brightness, and optional zoom switches and captures.
+// follows the window's brightness, and optional zoom switches, captures and
+// exposure holds.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -33,6 +34,7 @@ struct SynthOptions {
     std::vector<int> zoomAt;
     float zoomScale = 2.0f;
     std::vector<int> captureAt;
+    std::vector<int> holdAt;
     uint64_t seed = 1;
     int enableSeg = 1;
 };
@@ -60,7 +62,7 @@ bool parseLux(const std::string& text, int64_t& centi, std::string& error) {
     return true;
 }
 
-// Frame numbers of --zoom-at / --capture-at must name frames of the session.
+// Frame numbers of --zoom-at / --capture-at / --hold-at must name frames of the session.
 bool checkFrameNumbers(const char* option, const std::vector<int>& numbers, int frames) {
     for (int number : numbers) {
         if (number < 0 || number >= frames) {
@@ -103,7 +105,8 @@ int runSynth(const SynthOptions& options) {
         return kExitUsage;
     }
     if (!checkFrameNumbers("--zoom-at", options.zoomAt, options.frames) ||
-        !checkFrameNumbers("--capture-at", options.captureAt, options.frames)) {
+        !checkFrameNumbers("--capture-at", options.captureAt, options.frames) ||
+        !checkFrameNumbers("--hold-at", options.holdAt, options.frames)) {
         return kExitUsage;
     }
     if (!(options.zoomScale > 0.0f) || options.zoomScale == kWideScale) {
@@ -121,6 +124,7 @@ int runSynth(const SynthOptions& options) {
         planMotion(motion, options.frames, geometry.maxYaw, geometry.maxPitch, options.seed);
     const std::set<int> zoomAt(options.zoomAt.begin(), options.zoomAt.end());
     const std::set<int> captureAt(options.captureAt.begin(), options.captureAt.end());
+    const std::set<int> holdAt(options.holdAt.begin(), options.holdAt.end());
 
     try {
         SessionWriter writer(options.out);
@@ -143,6 +147,9 @@ int runSynth(const SynthOptions& options) {
             frame.scale = scale;
             frame.aec_lux = static_cast<float>(luxCenti) / 100.0f;
             frame.isPhotoing = captureAt.count(i) != 0 ? 1 : 0;
+            // 1: the host holds its exposure, so the engine keeps its last answer
+            // and runs no albedo model on the frame
+            frame.holdFlag = holdAt.count(i) != 0 ? 1 : 0;
             frame.enable_seg = options.enableSeg;
             frame.control = kFullPipelineControl;
             frame.gyro =
@@ -199,6 +206,10 @@ void registerSynthCommand(CLI::App& app) {
     command
         ->add_option("--capture-at", options->captureAt,
                      "Frame at which a still capture is taken (repeatable)")
+        ->check(wholeNumberCheck(true));
+    command
+        ->add_option("--hold-at", options->holdAt,
+                     "Frame on which the host holds its exposure, holdFlag 1 (repeatable)")
         ->check(wholeNumberCheck(true));
     command->add_option("--seed", options->seed, "Seed of the shake motion")
         ->check(wholeNumberCheck(false))
