@@ -131,6 +131,19 @@ TEST_F(FrameScenarios, ReturningToARememberedSceneHitsTheHistory) {
     EXPECT_GE(camera.state().historyHitCount, 1) << "no history hit on returning";
 }
 
+// Guards the history's start: a hit in force is dropped while fewer than six
+// model runs have been made, and kept (and counted on) from the sixth.
+TEST_F(FrameScenarios, AHistoryHitHoldsFromTheSixthModelRun) {
+    for (const int runs : {5, 6}) {
+        Camera camera(modelDir("confident"));
+        camera.frames(30, coffee);
+        std::tie(camera.state().modelRunCount, camera.state().historyHitCount) =
+            std::tuple(runs, 2);
+        camera.frame(coffee, Camera::params());
+        EXPECT_EQ(camera.state().historyHitCount, runs == 6 ? 3 : 0) << runs << " runs";
+    }
+}
+
 // Guards the direct controls (albedo x 100, entrance's neutral answer, no
 // memory kept), control -1 without an engine, and refused null or released
 // engines, which leave the result untouched.

@@ -4,8 +4,9 @@
 // deep (a root search that stops one step short shows only there); the
 // engine's labelling chain (getConnectivityArea: label, remove specks under 5
 // pixels, update) and the library's speck removal on hand-drawn masks; the
-// library's argument checks and its 16-bit label limit; and the light-region
-// boxes on drawn label images, and their transforms onto the host grid.
+// library's argument checks, its 16-bit label limit and its allocation
+// failures; and the light-region boxes on drawn label images, and their
+// transforms onto the host grid.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
@@ -320,6 +322,50 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
     qiraConnectivityRelease(context);
 }
 
+// Allocation failures on demand: while armed, the `failNext`-th nothrow
+// allocation of the program (the labelling makes all of its allocations that
+// way) gives null; the others go to the ordinary allocator.
+int failNext = 0;
+
+void* allocateOrFail(std::size_t size, bool array) {
+    if (failNext > 0 && --failNext == 0) {
+        return nullptr;
+    }
+    try {
+        return array ? ::operator new[](size) : ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// Guards the out-of-memory paths: the context, each label table and each strip
+// table in turn cannot be had. The call fails with status 5 and its one line,
+// frees what it had (the leak check of the sanitizer build), and the same
+// context then labels the mask.
+TEST(LabelingValidation, EachFailedAllocationGivesStatus5AndLeavesNothing) {
+    LogCapture log;
+    testing::internal::CaptureStdout();
+    failNext = 1;
+    EXPECT_EQ(qiraConnectivityInit(), nullptr);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find(" ret=5\n"), std::string::npos);
+    OwnedImage mask(8, 6, 9, {"##......", "#.......", "....##.."});
+    OwnedImage labels(8, 6, 24);
+    const auto label = [&](ConnectivityContext* context) {
+        return qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context, nullptr);
+    };
+    for (int allocation = 1; allocation <= 6; ++allocation) {  // 3 label, then 3 strip tables
+        SCOPED_TRACE(allocation);
+        ConnectivityContext* context = qiraConnectivityInit();
+        ASSERT_NE(context, nullptr);
+        failNext = allocation;
+        expectStatus([&] { return label(context); }, 5);
+        EXPECT_EQ(failNext, 0) << "fewer allocations than expected";
+        expectStatus([&] { return label(context); }, kQiraOk);
+        EXPECT_EQ(context->areas[0], 3u);  // two regions and the background
+        qiraConnectivityRelease(context);
+    }
+}
+
 // Guards the 16-bit label limit: 65534 separate regions are labelled, one more
 // is refused as unsupported, with its one line.
 TEST(LabelingValidation, LabelsRunOutAfter65534Regions) {
@@ -424,3 +470,10 @@ TEST(LightRegionBoxes, RotateBackAndScale) {
 }
 
 }  // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocateOrFail(size, false);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocateOrFail(size, true);
+}
