@@ -112,7 +112,8 @@ TEST(ImageEntry, BadFileLeavesTheResultUntouched) {
 }
 
 // At rotation 0 the light map is the rectangle scaled, not turned (rotation
-// 90 is checked through the image entry above).
+// 90 is checked through the image entry above). Without a map to write into
+// nothing runs.
 TEST(ImageEntry, LightMapAtRotation0) {
     Engine engine("light");
     xepo::AeEngine& e = *xepo::engineInstance;
@@ -121,6 +122,11 @@ TEST(ImageEntry, LightMapAtRotation0) {
                                      e.lightSegOutput.get(), map.data()),
               0);
     EXPECT_TRUE(map == kLightAt0);
+    LogCapture log;
+    EXPECT_EQ(xepo::runLightSegModel(e.lightSegRunner.get(), e.tavkit_handle, e.modelInput.get(), 0,
+                                     e.lightSegOutput.get(), nullptr),
+              -2001);
+    EXPECT_EQ(log.count("ls model buffers missing"), 1);
 }
 
 }  // namespace

@@ -169,6 +169,9 @@ TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
         {session([](const std::string& work) { fs::create_symlink("r.csv", work + "/link.csv"); }),
          replayArgs({"--csv", "link.csv", "--jsonl", "s/session.jsonl"}), kExitFailure,
          "is the session's file session.jsonl"},
+        // A result that cannot be written in full (a full disk).
+        {session(nothing), replayArgs({"--csv", "/dev/full"}), kExitFailure,
+         "/dev/full: write error"},
         // A pipe as the session index.
         {[](const std::string& work) {
              fs::create_directories(work + "/s");

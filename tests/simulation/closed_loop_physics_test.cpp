@@ -273,13 +273,22 @@ TEST(ClosedLoopPhysics, SeededNoiseIsRepeatableAndCentred) {
 
 // Guards: mean-highlight: the base target when the highlights are bright
 // enough, the raise until the brightest pixels reach half of white in encoded
-// luma (a flat frame needs a mean of 0.214), and the ceiling.
+// luma (a flat frame needs a mean of 0.214), how many pixels count as the
+// brightest (2 %: a band of one frame row in 48 is all of them), and the
+// ceiling.
 TEST(ClosedLoopPhysics, MeanHighlightTargetTable) {
     const SimOptions options = smallOptions();
     const std::tuple<const char*, SourcePhoto, double, double> cases[] = {
         // name, photo, measured (NaN: the frame's own), target
         {"lamp lifts nothing", lampPhoto(), NAN, kHighlightBaseTarget},
         {"flat frame raised", flat(118, 118, 118), NAN, 0.2140},
+        {"a brighter band of 2 % raised until it is bright",
+         photoOf(160, 120,
+                 [](int, int row) {
+                     const uint8_t v = row == 60 ? 120 : 100;
+                     return std::array<uint8_t, 3>{v, v, v};
+                 }),
+         NAN, 0.1662},
         {"meter far brighter than the frame", flat(50, 50, 50), 1.0, kHighlightMaxTarget},
     };
     for (const auto& [name, photo, measured, target] : cases) {
