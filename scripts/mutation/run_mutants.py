@@ -240,7 +240,7 @@ def main():
                 stream.write(original)
         if outcome == "survived" and mutant.key() in equivalent:
             outcome = "equivalent"
-        results.append((folder, mutant, outcome))
+        results.append((folder, mutant, outcome, failed))
         if args.matrix:
             with open(args.matrix, "a", encoding="utf-8") as stream:
                 stream.write(json.dumps({"key": mutant.key(), "folder": folder,
@@ -266,7 +266,7 @@ def summarise(results, equivalent, args):
     met = True
     total_killed = total_counted = 0
     for folder in FOLDERS:
-        rows = [outcome for f, _, outcome in results if f == folder]
+        rows = [outcome for f, _, outcome, _ in results if f == folder]
         if not rows:
             continue
         # A failure that did not repeat is no catch: it counts as a survivor.
@@ -285,18 +285,19 @@ def summarise(results, equivalent, args):
     lines.append("| **all** | %d | %d | | | **%.0f %%** |" % (
         total_killed, total_counted - total_killed, 100 * overall))
     lines.append("")
-    survivors = [m for _, m, outcome in results if outcome == "survived"]
+    survivors = [m for _, m, outcome, _ in results if outcome == "survived"]
     if survivors:
         lines += ["Survivors (key for equivalent.txt after the tab):", ""]
         lines += ["- %s\t%s" % (m.describe(), m.key()) for m in survivors]
         lines.append("")
-    unrepeated = [m for _, m, outcome in results if outcome == "unrepeated"]
+    unrepeated = [(m, failed) for _, m, outcome, failed in results if outcome == "unrepeated"]
     if unrepeated:
         lines += ["Failed once but passed when rerun (counted as survivors; run again on a "
                   "quiet machine):", ""]
-        lines += ["- %s" % m.describe() for m in unrepeated]
+        lines += ["- %s (failed once: %s)" % (m.describe(), ", ".join(failed) or "?")
+                  for m, failed in unrepeated]
         lines.append("")
-    listed = [m for _, m, outcome in results if outcome == "equivalent"]
+    listed = [m for _, m, outcome, _ in results if outcome == "equivalent"]
     if listed:
         lines += ["Equivalent survivors:", ""]
         lines += ["- %s: %s" % (m.describe(), equivalent[m.key()]) for m in listed]

@@ -83,14 +83,17 @@ class MutantsTest(unittest.TestCase):
         with self.assertRaises(ValueError):
             mutants.apply(swapped, swaps[0])
 
-    # Guards: a failure that passes on the rerun counts as a survivor, not a kill.
+    # Guards: a failure that passes on the rerun counts as a survivor, not a kill,
+    # and the report names the test that failed once.
     def test_a_failure_that_does_not_repeat_is_no_catch(self):
         mutant = mutants.line_mutants("src/xepo/f.cpp", 1, "if (a < b) {")[0]
         args = argparse.Namespace(seed=1, per_folder=2, keys=None)
-        results = [("src/xepo", mutant, "killed"), ("src/xepo", mutant, "unrepeated")]
+        results = [("src/xepo", mutant, "killed", []),
+                   ("src/xepo", mutant, "unrepeated", ["Slow.Test"])]
         report, met = run_mutants.summarise(results, {}, args)
         self.assertIn("| src/xepo | 1 | 1 | 0 | 0 | 50 % |", report)
         self.assertIn("passed when rerun", report)
+        self.assertIn("(failed once: Slow.Test)", report)
         self.assertFalse(met)
 
     # Guards: the same seed draws the same mutants, one of each kind first.
