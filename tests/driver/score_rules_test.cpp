@@ -80,6 +80,11 @@ TEST(LimitScoreCrossing, FirstStableFrameMayNotCrossNeutral) {
         {1, 0, 15, 17, 300, 17, "no crossing, no limit"},
         {1, 0, 17, 15, 300, 15, "both below neutral, the last output higher: no floor"},
         {1, 0, 25, 20, 300, 20, "both above neutral, the last output higher: no floor"},
+        // With a lux change (which the driver never hands on) the last output is
+        // scaled by 1 + k*r, and a move towards neutral meets it halfway.
+        {1, 0, 15, 17, 320, 15.5f, "darker: 17 and 15 scaled to 14", 300},
+        {1, 0, 15, 18, 320, 18, "darker: a neutral score stays", 300},
+        {1, 0, 25, 20, 280, 25, "brighter: 20 and 25 scaled to 30", 300},
         {1, 3, 15, 25, 300, 25, "not the first stable frame"},
         {0, 0, 15, 25, 300, 25, "not stable"},
         {1, 0, 15, 25, 0, 25, "lux 0 is not limited"},

@@ -288,7 +288,6 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
         {[](Call& c) { c.src.data[0] = nullptr; }, 3},
         {[](Call& c) { c.withContext = false; }, 3},
         {[](Call& c) { c.src.width = 0; }, 3},
-        {[](Call& c) { c.src.width = c.src.stride[0] = 32761; }, 3},
         {[](Call& c) { c.src.width = 7; }, 3},
         {[](Call& c) { c.dst.height = 5; }, 3},
         {[](Call& c) { c.dst.stride[0] = 15; }, 3},
@@ -304,16 +303,34 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
         SCOPED_TRACE(i);
         expectStatus([&] { return labelAfter(cases[i].first); }, cases[i].second);
     }
+    // The widest image labelled, and one pixel wider.
+    for (const int32_t width : {32760, 32761}) {
+        OwnedImage wide(width, 1, 9, {"#"}), wideLabels(width, 1, 24);
+        ConnectivityContext* context = qiraConnectivityInit();
+        expectStatus(
+            [&] {
+                return qiraConnectivityFindLabelAndRect(&wide.image, &wideLabels.image, 8, 0,
+                                                        context, nullptr);
+            },
+            width == 32760 ? 0 : 3);
+        qiraConnectivityRelease(context);
+    }
     // The other entry points: nothing labelled yet, and null records.
     ConnectivityContext* context = qiraConnectivityInit();
     OwnedImage labels(8, 6, 24);
     expectStatus([&] { return qiraConnectivityDeleteSmallRegion(context, 5, 1); }, 3);
     expectStatus([&] { return qiraConnectivityUpdateLabels(&labels.image, context, nullptr); }, 3);
     expectStatus([] { return qiraConnectivityRelease(nullptr); }, 3);
-    // Labelled, then updated through rows that do not start on a 16-bit boundary.
+    // Labelled, then updated into an image of another width or height, or
+    // through rows that do not start on a 16-bit boundary.
     OwnedImage mask(8, 6, 9, {"##"});
     ASSERT_EQ(qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context, nullptr),
               0);
+    for (const auto& [width, height] : {std::pair{9, 6}, std::pair{8, 7}}) {
+        OwnedImage other(width, height, 24);
+        expectStatus([&] { return qiraConnectivityUpdateLabels(&other.image, context, nullptr); },
+                     3);
+    }
     std::vector<uint8_t> bytes(16 * 6 + 2);
     qiraImage misaligned = labels.image;
     misaligned.data[0] = bytes.data() + 1;

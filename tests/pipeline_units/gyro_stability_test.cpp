@@ -59,7 +59,8 @@ Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux, float y = 
 // From angles 1 and three samples 10 ms apart at rates 1, 2, 3: a fresh track
 // and one after a gap of a minute restart all three angles from zero, whatever
 // the output held; a carried-on block integrates its first sample over the gap
-// since the track's last sample.
+// since the track's last sample. A full record of 80 samples is integrated,
+// a count of 81 (past the record) is not.
 TEST(ImuEstimate, RestartsAfterALongGap) {
     const std::tuple<uint64_t, uint64_t, int32_t, float> cases[] = {
         {0, 50 * kS, 0, 0.02f}, {1 * kS, 61 * kS, 0, 0.02f}, {kS, kS + 20 * kMs, 1, 1.04f}};
@@ -71,6 +72,15 @@ TEST(ImuEstimate, RestartsAfterALongGap) {
         EXPECT_FLOAT_EQ(angle[0], x) << first;
         EXPECT_FLOAT_EQ(angle[1], status == 1 ? 2 * x - 1 : 2 * x) << first;
         EXPECT_FLOAT_EQ(angle[2], status == 1 ? 3 * x - 2 : 3 * x) << first;
+    }
+    for (const int32_t count : {80, 81}) {
+        IMUDataBlock full = makeGyroBlock(80, kS + 10 * kMs, kMs, 1.0f, 0.0f, 0.0f);
+        full.count = count;
+        const uint64_t last = kS;
+        const float prev[3] = {0, 0, 0};
+        float angle[3] = {0, 0, 0};
+        xepo::IMUPositionEstimate(prev, &last, &full, angle);
+        EXPECT_NEAR(angle[0], count == 80 ? 0.089f : 0.0f, 1e-5f) << count;
     }
 }
 

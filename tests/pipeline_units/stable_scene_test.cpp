@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "log_capture.h"
 #include "scripted_engine.h"
 
 namespace {
@@ -101,7 +102,8 @@ std::pair<float, int32_t> stableFrame(AeEngine* e, float lux) {
 // the hit's score. A held map is used (neutral score, lsResult 1) and every
 // 15th frame refreshes it when the lux moved by more than 1.0; only an
 // accepted refresh replaces the map and moves the map's lux and the reference
-// lux that later drift is measured from.
+// lux that later drift is measured from. The frame's line names the map state,
+// the lux, the map's lux and the stable count.
 TEST(StableScene, Table) {
     constexpr int kOld = kKeptMap, kNew = kRefreshedMap;
     // map state, lux change, refresh status, hit count, lsResult, score, refreshes, map, map lux
@@ -115,7 +117,11 @@ TEST(StableScene, Table) {
         AeEngine& e = se->state();
         std::tie(e.lastSegAecLux, e.refAecLux, e.lastAeThisScore, e.historyHitCount,
                  e.lastIsStable) = std::make_tuple(300.0f, 300.0f, 25.0f, hits, 5);
+        LogCapture log;
         const auto [frameScore, frameLs] = stableFrame(&e, 300.0f + luxChange);
+        EXPECT_TRUE(log.contains("handleStableScene, lastIsSegResult: " + std::to_string(state) +
+                                 ", aec_lux: " + std::to_string(300.0f + luxChange) +
+                                 ", lastSegAecLux: 300.000000 lastIsStable:5"));
         EXPECT_EQ(std::make_tuple(frameScore, frameLs, e.lastIsSegResult, se->lightSeg().runs,
                                   e.lastSegAecLux, e.refAecLux, e.historyHitCount, e.lastIsStable),
                   std::make_tuple(score, ls, ls ? state + 1 : state, calls, mapLux, mapLux,

@@ -28,8 +28,8 @@ const std::vector<float> k150Cells = lightCells(10, 10, 21, 22);
 const std::vector<float> k149Cells = lightCells(10, 10, 15, 35);
 
 // A remembered scene: its score, its histogram in one bin (the frame's is all
-// in bin 0) with the rest of its counts in the next, and the device's angles
-// when it was recorded.
+// in bin 0) with the rest of its counts in the next, the device's angles when
+// it was recorded and its entrance confidence.
 constexpr int32_t kPixels = 50176;  // the pixels each histogram counts
 
 struct Remembered {
@@ -37,6 +37,7 @@ struct Remembered {
     int bin = 0;
     std::array<float, 3> angle{};
     int32_t inBin = kPixels;
+    float confidence = 0.9f;
 };
 
 // The engine before the frame, and the frame.
@@ -82,6 +83,7 @@ Outcome runFrame(const Given& s) {
         entry.hist[r.bin] = r.inBin;
         entry.hist[r.bin + 1] += kPixels - r.inBin;
         entry.score = r.score;
+        entry.enConfidence = r.confidence;
         std::copy(r.angle.begin(), r.angle.end(), entry.imuAngle);
         e.historyHist.push_back(entry);
     }
@@ -229,8 +231,8 @@ TEST(UnstableScene, Fallback) {
 
 // A moving device blends the albedo score (28) with the last frame score and
 // then with the newest remembered scene of the same picture; how much depends
-// on how far the device turned since (0.7 within 0.015, 0.5 within 0.02, else
-// 0.2, times the similarity).
+// on how far the device turned since (0.7 within 0.015, 0.5 within 0.02 or,
+// for an unsure frame and a sure scene, 0.08, else 0.2, times the similarity).
 TEST(UnstableScene, Blends) {
     const auto moving = [](Given& s) { s.rest = 0, s.lastScore = 18, s.lastOutput = 25; };
     const auto remembering = [&](std::vector<Remembered> history) {
@@ -265,6 +267,21 @@ TEST(UnstableScene, Blends) {
          albedoScore(26.4f)},
         {"resting device", [&](Given& s) { moving(s), s.rest = 1, s.history = {{20}}; },
          albedoScore(28)},
+        // The fallback's 18 of an unsure frame (0.72), pulled by 0.5 towards a sure
+        // scene (0.9, within 0.2) that the device turned less than 0.08 from; by
+        // 0.2 from farther.
+        {"an unsure frame near a sure scene",
+         [&](Given& s) {
+             remembering({{20, 0, {0.07f, 0, 0}}})(s);
+             s.en = entrance(0.72f);
+         },
+         {19, 1, 0, 0, 0, 0, false}},
+        {"an unsure frame turned 0.085 from a sure scene",
+         [&](Given& s) {
+             remembering({{20, 0, {0.085f, 0, 0}}})(s);
+             s.en = entrance(0.72f);
+         },
+         {18.4f, 1, 0, 0, 0, 0, false}},
     });
 }
 
