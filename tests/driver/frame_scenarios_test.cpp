@@ -118,6 +118,23 @@ TEST_F(FrameScenarios, LightSceneWithSegmentationGivesTheLightMap) {
     }
 }
 
+// Guards the camera's first frames: until a lux index of 0.1 or more has been
+// reported, each frame starts without a remembered light map, so a capture
+// right after a light-map frame hands the host none; afterwards it hands the
+// map on.
+TEST_F(FrameScenarios, NoLightMapIsRememberedBeforeTheFirstLuxIndex) {
+    for (const float lux : {0.05f, 300.0f}) {
+        Camera camera(modelDir("light"));
+        AEParams p = with(&AEParams::enable_seg, 1);
+        p.aec_lux = lux;
+        camera.frame(coffee, p);
+        EXPECT_GE(camera.lightCells(), 150) << lux;
+        p.isPhotoing = 1;
+        camera.frame(coffee, p);
+        EXPECT_EQ(camera.lightCells() > 0, lux > 0.1f) << lux;
+    }
+}
+
 // Guards the history across a pan: the gyro track carries on between frames,
 // and coming back to a remembered picture hits its record.
 TEST_F(FrameScenarios, ReturningToARememberedSceneHitsTheHistory) {
