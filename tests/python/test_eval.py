@@ -53,26 +53,34 @@ def test_two_workers_and_two_model_sets_give_the_bytes_of_xepo_sim(tmp_path, too
 
 def test_a_killed_worker_loses_no_result(tmp_path, tool):
     from distributed import LocalCluster
-    out = tmp_path / "eval"
     inputs = [*PHOTOS, os.path.join(SOURCE, "samples", "astronaut.jpg"), "--policy", "engine,grey"]
-    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                      dashboard_address=None) as cluster:
-        status = []
-        study = threading.Thread(target=lambda: status.append(xepo_eval.main(
-            [*inputs, *STUDY, "--out", str(out), "--scheduler", cluster.scheduler_address])))
-        study.start()
-        marks = out / xepo_eval.ATTEMPTS
-        deadline = time.monotonic() + 120
-        while time.monotonic() < deadline and not (marks.is_dir() and os.listdir(marks)):
-            time.sleep(0.01)
-        busy = int(sorted(os.listdir(marks))[0].split(".")[1])
-        os.kill(busy, 9)
-        study.join(timeout=300)
-    assert status == [0]
-    retried = xepo_eval.count_retries(str(out))
+    expected = sim_files(tool, tmp_path / "sim", *inputs)
+    # As soon as a task has started, the worker that runs it is killed. Tasks
+    # are short, so now and then it has already finished and nothing is redone;
+    # the study then runs again, up to three times, until a kill has cut a task
+    # short.
+    for attempt in range(3):
+        out = tmp_path / ("eval%d" % attempt)
+        with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                          dashboard_address=None) as cluster:
+            status = []
+            study = threading.Thread(target=lambda: status.append(xepo_eval.main(
+                [*inputs, *STUDY, "--out", str(out), "--scheduler", cluster.scheduler_address])))
+            study.start()
+            marks = out / xepo_eval.ATTEMPTS
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline and not (marks.is_dir() and os.listdir(marks)):
+                time.sleep(0.01)
+            busy = int(sorted(os.listdir(marks))[0].split(".")[1])
+            os.kill(busy, 9)
+            study.join(timeout=300)
+        assert status == [0]
+        assert study_files(out / "models-still") == expected
+        retried = xepo_eval.count_retries(str(out))
+        if retried:
+            break
     assert retried >= 1
     assert "%d task(s) ran more than once" % retried in (out / "report.md").read_text()
-    assert study_files(out / "models-still") == sim_files(tool, tmp_path / "sim", *inputs)
 
 
 @pytest.mark.parametrize("extra", [["--policy", "best"], ["--start-ev", "1,x"],
