@@ -320,6 +320,8 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
     OwnedImage labels(8, 6, 24);
     expectStatus([&] { return qiraConnectivityDeleteSmallRegion(context, 5, 1); }, 3);
     expectStatus([&] { return qiraConnectivityUpdateLabels(&labels.image, context, nullptr); }, 3);
+    expectStatus([&] { return qiraConnectivityUpdateLabels(&labels.image, nullptr, nullptr); }, 3);
+    expectStatus([] { return qiraConnectivityDeleteSmallRegion(nullptr, 5, 1); }, 3);
     expectStatus([] { return qiraConnectivityRelease(nullptr); }, 3);
     // Labelled, then updated into an image of another width or height, or
     // through rows that do not start on a 16-bit boundary.
