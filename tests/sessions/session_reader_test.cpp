@@ -101,6 +101,7 @@ std::vector<MalformedCase> malformedCases() {
              mkfifo((d + "/frames/000001.nv21").c_str(), 0600);
          },
          "3: frame file frames/000001.nv21 is not a regular file"},
+        {edit(2, "/frame", ""), "2: field \"frame\" must be a non-empty file name"},
         {edit(2, "/frame", "/etc/passwd"),
          "2: frame file /etc/passwd must be relative to the session directory"},
         {edit(2, "/frame", "../other/frames/000000.nv21"),
