@@ -57,13 +57,17 @@ Frame runFrame(xepo::AeEngine* e, float rate, int64_t now, float lux, float y = 
 }
 
 // From angles 1 and three samples 10 ms apart at rates 1, 2, 3: a fresh track
-// and one after a gap of a minute restart all three angles from zero, whatever
-// the output held; a carried-on block integrates its first sample over the gap
-// since the track's last sample. A full record of 80 samples is integrated,
-// a count of 81 (past the record) is not.
+// and one after a gap of more than 40 s restart all three angles from zero,
+// whatever the output held; a carried-on block (a gap of 40 s at most)
+// integrates its first sample over the gap since the track's last sample. A
+// full record of 80 samples is integrated, a count of 81 (past the record) is
+// not.
 TEST(ImuEstimate, RestartsAfterALongGap) {
-    const std::tuple<uint64_t, uint64_t, int32_t, float> cases[] = {
-        {0, 50 * kS, 0, 0.02f}, {1 * kS, 61 * kS, 0, 0.02f}, {kS, kS + 20 * kMs, 1, 1.04f}};
+    const std::tuple<uint64_t, uint64_t, int32_t, float> cases[] = {{0, 50 * kS, 0, 0.02f},
+                                                                    {1 * kS, 61 * kS, 0, 0.02f},
+                                                                    {kS, kS + 20 * kMs, 1, 1.04f},
+                                                                    {kS, 41 * kS, 1, 41.02f},
+                                                                    {kS, 41 * kS + 1, 0, 0.02f}};
     for (const auto& [last, first, status, x] : cases) {
         const IMUDataBlock block = makeGyroBlock(3, first, 10 * kMs, 1.0f, 2.0f, 3.0f);
         const float prev[3] = {1, 1, 1};
