@@ -76,6 +76,11 @@ struct OwnedImage {
     uint16_t& label(int32_t x, int32_t y) { return reinterpret_cast<uint16_t*>(row(y))[x]; }
 };
 
+// Labels `mask` into `labels` (8-connectivity, plain mode) with `context`.
+int32_t label8(OwnedImage& mask, OwnedImage& labels, ConnectivityContext* context) {
+    return qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context, nullptr);
+}
+
 // A mask whose pixels are light with probability `density`, in raster order.
 cv::Mat randomMask(int width, int height, double density, std::mt19937& random) {
     std::bernoulli_distribution light(density);
@@ -92,7 +97,7 @@ cv::Mat randomMask(int width, int height, double density, std::mt19937& random) 
 void checkAgainstOpenCv(const cv::Mat& mask) {
     OwnedImage src(mask), dst(mask.cols, mask.rows, 24);
     ConnectivityContext* context = qiraConnectivityInit();
-    ASSERT_EQ(qiraConnectivityFindLabelAndRect(&src.image, &dst.image, 8, 0, context, nullptr), 0);
+    ASSERT_EQ(label8(src, dst, context), 0);
     ASSERT_EQ(qiraConnectivityUpdateLabels(&dst.image, context, nullptr), 0);
     cv::Mat theirs, stats, centroids;
     const int count = cv::connectedComponentsWithStats(mask, theirs, stats, centroids, 8, CV_32S);
@@ -199,9 +204,7 @@ TEST(ConnectivityArea, SpeckRemoval) {
         testing::internal::CaptureStdout();
         if (c.keepBorder) {
             ConnectivityContext* context = qiraConnectivityInit();
-            EXPECT_EQ(qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context,
-                                                       nullptr),
-                      0);
+            EXPECT_EQ(label8(mask, labels, context), 0);
             EXPECT_EQ(qiraConnectivityDeleteSmallRegion(context, 5, 0), 0);
             EXPECT_EQ(qiraConnectivityUpdateLabels(&labels.image, context, nullptr), 0);
             qiraConnectivityRelease(context);
@@ -307,12 +310,7 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
     for (const int32_t width : {32760, 32761}) {
         OwnedImage wide(width, 1, 9, {"#"}), wideLabels(width, 1, 24);
         ConnectivityContext* context = qiraConnectivityInit();
-        expectStatus(
-            [&] {
-                return qiraConnectivityFindLabelAndRect(&wide.image, &wideLabels.image, 8, 0,
-                                                        context, nullptr);
-            },
-            width == 32760 ? 0 : 3);
+        expectStatus([&] { return label8(wide, wideLabels, context); }, width == 32760 ? 0 : 3);
         qiraConnectivityRelease(context);
     }
     // The other entry points: nothing labelled yet, and null records.
@@ -326,8 +324,7 @@ TEST(LabelingValidation, EachBadArgumentGivesItsStatusAndOneLine) {
     // Labelled, then updated into an image of another width or height, or
     // through rows that do not start on a 16-bit boundary.
     OwnedImage mask(8, 6, 9, {"##"});
-    ASSERT_EQ(qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context, nullptr),
-              0);
+    ASSERT_EQ(label8(mask, labels, context), 0);
     for (const auto& [width, height] : {std::pair{9, 6}, std::pair{8, 7}}) {
         OwnedImage other(width, height, 24);
         expectStatus([&] { return qiraConnectivityUpdateLabels(&other.image, context, nullptr); },
@@ -369,17 +366,14 @@ TEST(LabelingValidation, EachFailedAllocationGivesStatus5AndLeavesNothing) {
     EXPECT_NE(testing::internal::GetCapturedStdout().find(" ret=5\n"), std::string::npos);
     OwnedImage mask(8, 6, 9, {"##......", "#.......", "....##.."});
     OwnedImage labels(8, 6, 24);
-    const auto label = [&](ConnectivityContext* context) {
-        return qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context, nullptr);
-    };
     for (int allocation = 1; allocation <= 6; ++allocation) {  // 3 label, then 3 strip tables
         SCOPED_TRACE(allocation);
         ConnectivityContext* context = qiraConnectivityInit();
         ASSERT_NE(context, nullptr);
         failNext = allocation;
-        expectStatus([&] { return label(context); }, 5);
+        expectStatus([&] { return label8(mask, labels, context); }, 5);
         EXPECT_EQ(failNext, 0) << "fewer allocations than expected";
-        expectStatus([&] { return label(context); }, kQiraOk);
+        expectStatus([&] { return label8(mask, labels, context); }, kQiraOk);
         EXPECT_EQ(context->areas[0], 3u);  // two regions and the background
         qiraConnectivityRelease(context);
     }
@@ -396,12 +390,7 @@ TEST(LabelingValidation, LabelsRunOutAfter65534Regions) {
             mask.row(i / 255 * 2)[i % 255 * 2] = 255;
         }
         ConnectivityContext* context = qiraConnectivityInit();
-        expectStatus(
-            [&] {
-                return qiraConnectivityFindLabelAndRect(&mask.image, &labels.image, 8, 0, context,
-                                                        nullptr);
-            },
-            regions == 65534 ? kQiraOk : 4);
+        expectStatus([&] { return label8(mask, labels, context); }, regions == 65534 ? kQiraOk : 4);
         if (regions == 65534) {
             EXPECT_EQ(context->areas[0], 65535u);  // the regions and the background
         }
