@@ -6,10 +6,12 @@
 
 #include <stb_image_write.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "session_test_dirs.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -29,21 +31,20 @@ inline void appendBytes(void* context, void* data, int size) {
     out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
 }
 
-inline Bytes encodeJpeg(int width, int height) {
+// Noise pictures of w x h in each format.
+inline Bytes encodeJpeg(int w, int h) {
     Bytes out;
-    stbi_write_jpg_to_func(appendBytes, &out, width, height, 3, noisePixels(width, height).data(),
-                           90);
+    stbi_write_jpg_to_func(appendBytes, &out, w, h, 3, noisePixels(w, h).data(), 90);
     return out;
 }
-inline Bytes encodePng(int width, int height) {
+inline Bytes encodePng(int w, int h) {
     Bytes out;
-    stbi_write_png_to_func(appendBytes, &out, width, height, 3, noisePixels(width, height).data(),
-                           width * 3);
+    stbi_write_png_to_func(appendBytes, &out, w, h, 3, noisePixels(w, h).data(), w * 3);
     return out;
 }
-inline Bytes encodeBmp(int width, int height) {
+inline Bytes encodeBmp(int w, int h) {
     Bytes out;
-    stbi_write_bmp_to_func(appendBytes, &out, width, height, 3, noisePixels(width, height).data());
+    stbi_write_bmp_to_func(appendBytes, &out, w, h, 3, noisePixels(w, h).data());
     return out;
 }
 inline Bytes encodePnm(int width, int height) {
@@ -68,16 +69,11 @@ inline size_t jpegSegment(const Bytes& jpeg, uint8_t marker) {
     return 0;
 }
 
-inline void putBigEndian16(Bytes& bytes, size_t at, int value) {
-    bytes[at] = static_cast<uint8_t>(value >> 8);
-    bytes[at + 1] = static_cast<uint8_t>(value);
-}
-
 // A JPEG whose frame header declares width x height.
 inline Bytes withJpegSize(Bytes jpeg, int width, int height) {
-    const size_t frame = jpegSegment(jpeg, 0xC0);
-    putBigEndian16(jpeg, frame + 5, height);
-    putBigEndian16(jpeg, frame + 7, width);
+    const uint8_t size[] = {uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8),
+                            uint8_t(width)};
+    std::copy(size, size + 4, jpeg.begin() + static_cast<long>(jpegSegment(jpeg, 0xC0) + 5));
     return jpeg;
 }
 
@@ -108,9 +104,7 @@ inline Bytes concat(Bytes first, const Bytes& second) {
 }
 
 inline void writeBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    writeText(path, std::string(bytes.begin(), bytes.end()));
 }
 
 #endif  // XEPO_TEST_CRAFTED_IMAGES_H

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "crafted_images.h"
@@ -15,33 +17,28 @@
 
 namespace {
 
-constexpr int kWidth = 64;
-constexpr int kHeight = 48;
-
-struct CheckCase {
-    const char* name;
-    Bytes bytes;
-    std::string message;  // empty: accepted; else the start of the refusal
-};
-
 // The JPEG with restart markers RST0 and RST7 put into the middle of its scan
 // data (not inside an FF 00 pair), so that scan data follows them.
-Bytes withRestartMarkers(const Bytes& jpeg, size_t scan) {
+Bytes withRestartMarkers(Bytes jpeg, size_t scan) {
     size_t at = (scan + jpeg.size()) / 2;
     while (jpeg[at - 1] == 0xFF || jpeg[at] == 0xFF) {
         ++at;
     }
-    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(at));
-    out.insert(out.end(), {0xFF, 0xD0, 0x12, 0x34, 0xFF, 0xD7});
-    out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
-    return out;
+    jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at),
+                {0xFF, 0xD0, 0x12, 0x34, 0xFF, 0xD7});
+    return jpeg;
 }
 
-std::vector<CheckCase> checkCases() {
-    const Bytes jpeg = encodeJpeg(kWidth, kHeight);
-    const Bytes png = encodePng(kWidth, kHeight);
-    const Bytes bmp = encodeBmp(kWidth, kHeight);
-    const Bytes pnm = encodePnm(kWidth, kHeight);
+// Guards: every damaged or oversized file is refused with a message that names
+// its format and the fault, and whole files pass; only regular files are opened
+// (a directory or a pipe in an image's place is refused, a pipe without
+// blocking).
+TEST(ImageFileCheck, RefusesDamagedAndOversizedFilesByFormat) {
+    // Every picture is 64 x 48.
+    const Bytes jpeg = encodeJpeg(64, 48);
+    const Bytes png = encodePng(64, 48);
+    const Bytes bmp = encodeBmp(64, 48);
+    const Bytes pnm = encodePnm(64, 48);
     const Bytes endOfImage = {0xFF, 0xD9};
     const size_t scan = jpegSegment(jpeg, 0xDA);
     const Bytes large = jpegHeaderOnly(withJpegSize(jpeg, 6144, 4096));  // at the pixel limit
@@ -49,8 +46,9 @@ std::vector<CheckCase> checkCases() {
     // samples), not as the 65535 (16-bit) written after it.
     const std::string nulHeader("P6\n64 48\0 65535\n", 16);
     Bytes pnmNul(nulHeader.begin(), nulHeader.end());
-    pnmNul.resize(pnmNul.size() + kWidth * kHeight * 3, 0x40);
-    return {
+    pnmNul.resize(pnmNul.size() + 64 * 48 * 3, 0x40);
+    // name, bytes, and empty when accepted, else the start of the refusal
+    const std::tuple<const char*, Bytes, std::string> cases[] = {
         {"JpegWhole", jpeg, ""},
         {"PngWhole", png, ""},
         {"BmpWhole", bmp, ""},
@@ -83,7 +81,7 @@ std::vector<CheckCase> checkCases() {
          "PNG data ends before the image does (chunk IDAT is cut short)"},
         {"PngDataTooShortForItsHeader", withPngSize(png, 4000, 3000),
          "PNG data ends before the image does ("},
-        {"BmpCutInTheRows", firstBytes(bmp, bmp.size() - kWidth * 3),
+        {"BmpCutInTheRows", firstBytes(bmp, bmp.size() - 64 * 3),
          "BMP data ends before the image does (64x48 at 24 bits needs"},
         {"PnmCutInTheSamples", firstBytes(pnm, pnm.size() - 1),
          "PNM data ends before the image does (64x48 needs"},
@@ -92,30 +90,20 @@ std::vector<CheckCase> checkCases() {
         {"Text", {'h', 'e', 'l', 'l', 'o', '\n'}, "cannot read the image header"},
         {"Empty", {}, "empty file"},
     };
-}
-
-// Guards: every damaged or oversized file is refused with a message that names
-// its format and the fault, and whole files pass; only regular files are opened
-// (a directory or a pipe in an image's place is refused, a pipe without
-// blocking).
-TEST(ImageFileCheck, RefusesDamagedAndOversizedFilesByFormat) {
     const std::string dir = freshTestDir();
-    for (const CheckCase& c : checkCases()) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir + "/" + c.name;
-        writeBytes(path, c.bytes);
+    for (const auto& [name, bytes, message] : cases) {
+        SCOPED_TRACE(name);
+        writeBytes(dir + "/" + name, bytes);
         ImageFileInfo info;
         std::string error;
-        const bool accepted = checkImageFile(path, info, error);
-        EXPECT_EQ(accepted, c.message.empty()) << error;
-        EXPECT_EQ(error.substr(0, c.message.size()), c.message);
+        EXPECT_EQ(checkImageFile(dir + "/" + name, info, error), message.empty()) << error;
+        EXPECT_EQ(error.substr(0, message.size()), message);
     }
     const std::string pipe = dir + "/pipe.jpg";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const std::pair<std::string, std::string> cases[] = {{dir, "not a regular file"},
-                                                         {pipe, "not a regular file"},
-                                                         {dir + "/none.jpg", "no such file"}};
-    for (const auto& [path, message] : cases) {
+    for (const auto& [path, message] : {std::pair{dir, "not a regular file"},
+                                        {pipe, "not a regular file"},
+                                        {dir + "/none.jpg", "no such file"}}) {
         ImageFileInfo info;
         std::string error;
         EXPECT_FALSE(checkImageFile(path, info, error)) << path;

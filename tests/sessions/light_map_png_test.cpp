@@ -8,6 +8,7 @@
 
 #include <array>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "session_test_dirs.h"
@@ -26,10 +27,8 @@ TEST(LightMapPng, TintsAndOutlinesEveryLightCellOfARow) {
     ASSERT_EQ(thumbnail.width, kLightMapWidth * kCell);
     // A single cell after dark ones in its row, and a 2 x 2 block further on.
     std::vector<uint8_t> map(kLightMapBytes, 0);
-    const auto light = [&](int column, int row) { map[row * kLightMapWidth + column] = 255; };
-    light(10, 5);
-    for (const auto& [column, row] : {std::pair{30, 5}, {31, 5}, {30, 6}, {31, 6}}) {
-        light(column, row);
+    for (const auto& [column, row] : {std::pair{10, 5}, {30, 5}, {31, 5}, {30, 6}, {31, 6}}) {
+        map[row * kLightMapWidth + column] = 255;
     }
     const std::string path = freshTestDir() + "/map.png";
     std::string error;
@@ -39,17 +38,8 @@ TEST(LightMapPng, TintsAndOutlinesEveryLightCellOfARow) {
     stbi_uc* pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
     ASSERT_NE(pixels, nullptr);
     ASSERT_EQ(std::make_pair(width, height), std::make_pair(thumbnail.width, thumbnail.height));
-    const auto at = [&](int cellColumn, int cellRow, int dx, int dy) {
-        const uint8_t* p =
-            pixels +
-            ((cellRow * kCell + dy) * static_cast<size_t>(width) + cellColumn * kCell + dx) * 3;
-        return std::array<uint8_t, 3>{p[0], p[1], p[2]};
-    };
-    const struct {
-        const char* what;
-        int column, row, dx, dy;
-        std::array<uint8_t, 3> expected;
-    } cases[] = {
+    // what, the cell's column and row, the pixel's place in the cell, its colour
+    const std::tuple<const char*, int, int, int, int, std::array<uint8_t, 3>> cases[] = {
         {"dark cell", 9, 5, 1, 1, kPicture},
         {"lone cell, inside", 10, 5, 1, 2, kTinted},
         {"lone cell, left edge", 10, 5, 0, 1, kOutline},
@@ -61,8 +51,11 @@ TEST(LightMapPng, TintsAndOutlinesEveryLightCellOfARow) {
         {"block, outer edge", 31, 6, kCell - 1, 2, kOutline},
         {"dark cell after the block", 32, 5, 0, 1, kPicture},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(at(c.column, c.row, c.dx, c.dy), c.expected) << c.what;
+    for (const auto& [what, column, row, dx, dy, expected] : cases) {
+        const size_t at =
+            ((row * kCell + dy) * static_cast<size_t>(width) + column * kCell + dx) * 3;
+        EXPECT_EQ((std::array<uint8_t, 3>{pixels[at], pixels[at + 1], pixels[at + 2]}), expected)
+            << what;
     }
     stbi_image_free(pixels);
 }

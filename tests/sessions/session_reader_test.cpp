@@ -62,14 +62,14 @@ Damage replaceFrames(const std::string& rest) {
     };
 }
 
-// damage, the message after "<dir>/session.jsonl:"
-using MalformedCase = std::pair<Damage, std::string>;
-
-std::vector<MalformedCase> malformedCases() {
+// Guards: every malformed session is refused with a message naming the index
+// file and the line at fault.
+TEST(SessionReader, RejectsMalformedSessionsNamingFileAndLine) {
     const std::vector<int> ones(81, 1);
     const Json gyro81 = {
         {"count", 81}, {"timestamp", ones}, {"gyroX", ones}, {"gyroY", ones}, {"gyroZ", ones}};
-    std::vector<MalformedCase> cases = {
+    // damage, the message after "<dir>/session.jsonl:"
+    std::vector<std::pair<Damage, std::string>> cases = {
         {edit(1, "/version", 2), "1: version 2 is not supported (this reader knows version 1)"},
         {edit(1, "/format", "other"), "1: not a session index: the first line must be a header"},
         {replaceFrames(""), "1: the session has no frames"},
@@ -116,14 +116,8 @@ std::vector<MalformedCase> malformedCases() {
         cases.push_back({edit(4, path, nullptr),
                          "4: missing field \"" + path.substr(path.rfind('/') + 1) + "\""});
     }
-    return cases;
-}
-
-// Guards: every malformed session is refused with a message naming the index
-// file and the line at fault.
-TEST(SessionReader, RejectsMalformedSessionsNamingFileAndLine) {
     int index = 0;
-    for (const auto& [damage, message] : malformedCases()) {
+    for (const auto& [damage, message] : cases) {
         SCOPED_TRACE(message);
         const std::string dir = writeValidSession("_" + std::to_string(index++));
         damage(dir);
@@ -149,9 +143,8 @@ TEST(SessionWriter, OutputReadsBackExactly) {
     SessionWriter writer(dir);
     for (int i = 0; i < 3; ++i) {
         SessionFrame frame{"", 6, 4, 8};  // stride wider than the picture
-        frame.scale = i == 1 ? 2.0f : 0.6f;
-        frame.aec_lux = 0.1f + 150.25f * i;
-        frame.flip = i == 2;
+        std::tie(frame.scale, frame.aec_lux, frame.flip) =
+            std::make_tuple(i == 1 ? 2.0f : 0.6f, 0.1f + 150.25f * i, i == 2);
         int32_t* ints[] = {&frame.rotation,   &frame.isPhotoing, &frame.holdFlag,
                            &frame.cameraType, &frame.enable_seg, &frame.control};
         for (int k = 0; k < 6; ++k) {

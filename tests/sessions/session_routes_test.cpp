@@ -41,14 +41,13 @@ using Script = std::function<void(int, SessionFrame&)>;
 // segmentation on, control 2, scale 1, each changed by `script`), replays it
 // `passes` times on a model set below TEST_MODEL_ROOT and returns the
 // replay's JSON lines, whose routes the CSV's last column must repeat.
-std::vector<nlohmann::json> replayStill(const std::string& name, const char* models, int frames,
-                                        int passes, const Script& script) {
+std::vector<nlohmann::json> replayStill(const std::string& name, const std::string& models,
+                                        int frames, int passes, const Script& script) {
     SourcePhoto photo;
     std::string error;
     EXPECT_TRUE(loadSourcePhoto(samplePath("coffee.jpg"), photo, error)) << error;
-    ReplayOptions options;
-    options.session = freshTestDir("_" + name);
-    SessionWriter writer(options.session);
+    const std::string dir = freshTestDir("_" + name);
+    SessionWriter writer(dir);
     std::vector<uint8_t> nv21;
     for (int i = 0; i < frames; ++i) {
         SessionFrame frame{"", kWidth, kHeight, kWidth};
@@ -60,9 +59,8 @@ std::vector<nlohmann::json> replayStill(const std::string& name, const char* mod
         writer.addFrame(frame, nv21.data());
     }
     writer.finish();
-    options.modelDir = std::string(TEST_MODEL_ROOT) + "/" + models;
-    options.jsonl = options.session + "/replay.jsonl";
-    options.csv = options.session + "/replay.csv";
+    ReplayOptions options{dir, dir + "/replay.csv", dir + "/replay.jsonl",
+                          TEST_MODEL_ROOT "/" + models};
     options.repeat = passes;
     ReplaySummary summary;
     EXPECT_TRUE(replaySession(options, summary, error)) << error;

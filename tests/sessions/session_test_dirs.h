@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,7 +14,6 @@
 inline std::string freshTestDir(const std::string& suffix = "") {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name() + suffix;
-    std::replace(name.begin(), name.end(), '/', '_');
     const auto dir = std::filesystem::path(XEPO_BINARY_DIR) / "tests/sessions/scratch" / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);

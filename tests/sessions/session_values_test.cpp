@@ -35,19 +35,16 @@ SourcePhoto gradientPhoto(int width, int height) {
 // Guards the pixel-centre mapping: output sample i of n over [start, start +
 // length) lies at start + (i + 0.5) * length / n - 0.5, clamped to the image.
 TEST(SynthSampling, PositionsAreThoseOfPixelCentres) {
-    struct Case {
-        double start, length;
-        int count, sourceCount;
-    };
-    for (const Case& c : {Case{10.0, 40.0, 8, 100}, Case{0.0, 100.0, 10, 100},
-                          Case{3.25, 7.5, 5, 20}, Case{0.0, 4.0, 8, 4}}) {
-        const std::vector<int64_t> positions =
-            samplePositions(c.start, c.length, c.count, c.sourceCount);
-        for (int i = 0; i < c.count; ++i) {
-            const double expected = std::clamp(c.start + (i + 0.5) * c.length / c.count - 0.5, 0.0,
-                                               static_cast<double>(c.sourceCount - 1));
+    // start, length, count, source count
+    const std::tuple<double, double, int, int> cases[] = {
+        {10.0, 40.0, 8, 100}, {0.0, 100.0, 10, 100}, {3.25, 7.5, 5, 20}, {0.0, 4.0, 8, 4}};
+    for (const auto& [start, length, count, sourceCount] : cases) {
+        const std::vector<int64_t> positions = samplePositions(start, length, count, sourceCount);
+        for (int i = 0; i < count; ++i) {
+            const double expected = std::clamp(start + (i + 0.5) * length / count - 0.5, 0.0,
+                                               static_cast<double>(sourceCount - 1));
             EXPECT_NEAR(positions[static_cast<size_t>(i)] / 65536.0, expected, 1e-4)
-                << c.start << " " << c.length << " " << i;
+                << start << " " << length << " " << i;
         }
     }
 }
@@ -57,13 +54,12 @@ TEST(SynthSampling, PositionsAreThoseOfPixelCentres) {
 TEST(SynthSampling, AGradientRendersAsADirectBilinearSample) {
     const SourcePhoto photo = gradientPhoto(120, 100);
     const WindowGeometry geometry = windowGeometry(photo, 24, 20);
-    const struct {
-        double yaw, pitch, scale;
-    } views[] = {{0.0, 0.0, 1.0}, {0.05, -0.03, 1.0}, {0.0, 0.0, 2.0}};
-    for (const auto& view : views) {
+    // yaw, pitch, scale
+    for (const auto& [yaw, pitch, scale] :
+         {std::tuple{0.0, 0.0, 1.0}, {0.05, -0.03, 1.0}, {0.0, 0.0, 2.0}}) {
         std::vector<uint8_t> nv21;
-        renderWindow(photo, geometry, view.yaw, view.pitch, view.scale, 24, 20, nv21);
-        const WindowRect rect = cropWindow(photo, geometry, view.yaw, view.pitch, view.scale);
+        renderWindow(photo, geometry, yaw, pitch, scale, 24, 20, nv21);
+        const WindowRect rect = cropWindow(photo, geometry, yaw, pitch, scale);
         for (int row = 0; row < 20; ++row) {
             for (int col = 0; col < 24; ++col) {
                 const double x = rect.left + (col + 0.5) * rect.width / 24 - 0.5;
@@ -71,7 +67,7 @@ TEST(SynthSampling, AGradientRendersAsADirectBilinearSample) {
                 const int expected = bt601Luma(64, static_cast<int>(std::lround(2 * x)),
                                                static_cast<int>(std::lround(2 * y)));
                 EXPECT_NEAR(nv21[static_cast<size_t>(row) * 24 + col], expected, 1)
-                    << view.yaw << " " << view.scale << " at " << col << "," << row;
+                    << yaw << " " << scale << " at " << col << "," << row;
             }
         }
     }
@@ -82,29 +78,22 @@ TEST(SynthSampling, AGradientRendersAsADirectBilinearSample) {
 // field of view, a turn to the limit reaches the photo's edge and half that
 // turn goes half the way there.
 TEST(SynthSampling, WindowGeometryOfAPhoneCamera) {
-    struct Case {
-        int photoWidth, photoHeight, outWidth, outHeight;
-        double baseWidth, baseHeight;
-    };
-    for (const Case& c :
-         {Case{1000, 750, 64, 48, 700.0, 525.0}, Case{1000, 500, 64, 48, 466.6667, 350.0}}) {
-        const SourcePhoto photo = gradientPhoto(c.photoWidth, c.photoHeight);
-        const WindowGeometry g = windowGeometry(photo, c.outWidth, c.outHeight);
-        EXPECT_NEAR(g.baseWidth, c.baseWidth, 1e-3);
-        EXPECT_NEAR(g.baseHeight, c.baseHeight, 1e-3);
-        EXPECT_NEAR(g.pixelsPerRadian, c.baseWidth / 1.2, 1e-3);
+    // the photo's size and the window's at no zoom, for a 64 x 48 output
+    for (const auto& [photoWidth, photoHeight, baseWidth, baseHeight] :
+         {std::tuple{1000, 750, 700.0, 525.0}, {1000, 500, 466.6667, 350.0}}) {
+        const SourcePhoto photo = gradientPhoto(photoWidth, photoHeight);
+        const WindowGeometry g = windowGeometry(photo, 64, 48);
+        EXPECT_NEAR(g.baseWidth, baseWidth, 1e-3);
+        EXPECT_NEAR(g.baseHeight, baseHeight, 1e-3);
+        EXPECT_NEAR(g.pixelsPerRadian, baseWidth / 1.2, 1e-3);
         const WindowRect edge = cropWindow(photo, g, g.maxYaw, -g.maxPitch, 1.0);
-        EXPECT_NEAR(edge.left + edge.width, c.photoWidth, 1e-6);
+        EXPECT_NEAR(edge.left + edge.width, photoWidth, 1e-6);
         EXPECT_NEAR(edge.top, 0.0, 1e-6);
         const WindowRect half = cropWindow(photo, g, 0.5 * g.maxYaw, 0.5 * g.maxPitch, 1.0);
-        EXPECT_NEAR(half.left, 0.75 * (c.photoWidth - half.width), 1e-6);
-        EXPECT_NEAR(half.top, 0.75 * (c.photoHeight - half.height), 1e-6);
+        EXPECT_NEAR(half.left, 0.75 * (photoWidth - half.width), 1e-6);
+        EXPECT_NEAR(half.top, 0.75 * (photoHeight - half.height), 1e-6);
     }
 }
-
-// The engine's stillness band of the per-frame turn (radians), widened by a margin.
-constexpr double kEngineStillMin = 1e-6;
-constexpr double kEngineStillMaxWithMargin = 0.025;
 
 // Guards: integrating each gyro block the way the engine does (each rate over
 // the time since the sample before) gives the planned turn, poses stay in
@@ -137,7 +126,8 @@ TEST(SynthMotion, GyroSamplesFollowThePlanAndNeverLinger) {
             EXPECT_NEAR(turnYaw, poses[i].yaw - from.yaw, 1e-6);
             EXPECT_NEAR(turnPitch, poses[i].pitch - from.pitch, 1e-6);
             const double turn = std::hypot(turnYaw, turnPitch);
-            EXPECT_FALSE(turn > kEngineStillMin && turn < kEngineStillMaxWithMargin) << turn;
+            // The engine's stillness band (radians), widened by a margin.
+            EXPECT_FALSE(turn > 1e-6 && turn < 0.025) << turn;
             EXPECT_LE(std::fabs(poses[i].yaw), maxYaw + 1e-9);
             EXPECT_LE(std::fabs(poses[i].pitch), maxPitch + 1e-9);
         }
@@ -165,30 +155,27 @@ TEST(SynthFrames, ColourAndLuxOfAFlatWindow) {
 // plus one sample interval (one frame at 30 Hz when the first block has none),
 // so time never runs backwards from one pass into the next.
 TEST(ReplayPasses, GyroTimeMovesOnByOneSessionPerPass) {
-    struct Case {
-        std::vector<std::vector<uint64_t>> blocks;
-        uint64_t duration;
-    };
-    const Case cases[] = {
+    // each frame's gyro times, the pass duration
+    const std::pair<std::vector<std::vector<uint64_t>>, uint64_t> cases[] = {
         {{{1000, 1010}, {1020, 1030}}, 30 + 10},
         {{{1000}, {2000}}, 1000 + 33333333},
         {{{1000, 1000}, {1020}}, 20 + 33333333},  // no interval in the first block
         {{{}, {}}, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& [blocks, expectedDuration] : cases) {
         Session session;
-        for (const auto& times : c.blocks) {
+        for (const auto& times : blocks) {
             SessionFrame frame;
             frame.gyro.count = static_cast<int32_t>(times.size());
             std::copy(times.begin(), times.end(), frame.gyro.timestamp);
             session.frames.push_back(frame);
         }
         const uint64_t duration = passDuration(session);
-        EXPECT_EQ(duration, c.duration);
+        EXPECT_EQ(duration, expectedDuration);
         for (int pass : {0, 1, 3}) {
             const IMUDataBlock shifted = gyroForPass(session.frames[0].gyro, duration, pass);
-            for (size_t i = 0; i < c.blocks[0].size(); ++i) {
-                EXPECT_EQ(shifted.timestamp[i], c.blocks[0][i] + duration * pass) << pass;
+            for (size_t i = 0; i < blocks[0].size(); ++i) {
+                EXPECT_EQ(shifted.timestamp[i], blocks[0][i] + duration * pass) << pass;
             }
         }
     }

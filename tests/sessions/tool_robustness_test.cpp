@@ -27,21 +27,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Prepare = std::function<void(const std::string& work)>;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 // A tool that hangs (on a pipe, say) is stopped after this long.
 constexpr double kHangSeconds = 30.0;
-// Peak memory of `xepo image` on a file it refuses by its header, above its
-// peak on a small picture: decoding what the header claims would take a
-// gigabyte more.
-constexpr long kRefusedImageExtraRssKb = 64 * 1024;
-
-std::string photo() {
-    return samplePath("rocket.jpg");
-}
+const std::string kPhoto = samplePath("rocket.jpg");
 
 // Every file below `dir` (the tool's captured output aside) with its bytes, or
 // the target of a link.
@@ -59,36 +50,30 @@ std::map<std::string, std::string> snapshot(const std::string& dir) {
     return files;
 }
 
-void synthInto(const std::string& work, const std::string& out, int frames,
-               const char* motion = "pan") {
-    const ToolRun run = runTool({"synth", photo(), "--out", out, "--frames", std::to_string(frames),
-                                 "--size", "64x48", "--motion", motion},
-                                work);
+std::vector<std::string> synthArgs(const std::string& out, int frames = 2,
+                                   const char* motion = "pan") {
+    return {"synth",  kPhoto,  "--out",    out,   "--frames", std::to_string(frames),
+            "--size", "64x48", "--motion", motion};
+}
+
+void synthInto(const std::string& work, const std::string& out, int frames, const char* motion) {
+    const ToolRun run = runTool(synthArgs(out, frames, motion), work);
     ASSERT_EQ(run.exitCode, 0) << run.err;
 }
 
-std::vector<std::string> synthArgs(const std::string& out) {
-    return {"synth", photo(), "--out", out, "--frames", "2", "--size", "64x48"};
-}
-
 std::vector<std::string> replayArgs(std::vector<std::string> outputs) {
-    std::vector<std::string> args = {"replay", "s", "--models",
-                                     std::string(TEST_MODEL_ROOT) + "/confident"};
-    args.insert(args.end(), outputs.begin(), outputs.end());
-    return args;
+    outputs.insert(outputs.begin(), {"replay", "s", "--models", TEST_MODEL_ROOT "/confident"});
+    return outputs;
 }
 
+// A command run in a scratch directory, which is the working directory while
+// `setup` prepares it. A bad command line has no setup and exits 2; the others
+// exit 1.
 struct RefusalCase {
-    Prepare setup;                  // prepares the scratch directory, or nothing
-    std::vector<std::string> args;  // the command, run in the scratch directory
-    int exitCode;
+    std::vector<std::string> args;
     std::string message;  // part of standard error
+    std::function<void()> setup = nullptr;
 };
-
-// A bad command line: nothing prepared, exit 2, `message` on standard error.
-RefusalCase usage(std::vector<std::string> args, std::string message) {
-    return {[](const std::string&) {}, std::move(args), kExitUsage, std::move(message)};
-}
 
 // Guards: a refused command leaves every file in its directory as it was and
 // adds none, exits with its code and names the fault. Synth writes only into a
@@ -99,137 +84,120 @@ RefusalCase usage(std::vector<std::string> args, std::string message) {
 // command line ends with exit 2. Also: --version prints what `version` prints.
 TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
     // A session synth wrote in "s" (three different frames), then `then`.
-    const auto session = [](const Prepare& then) {
-        return [then](const std::string& work) {
-            synthInto(work, "s", 3, "shake");
-            then(work);
+    const auto session = [](const std::function<void()>& then) {
+        return [then] {
+            synthInto(".", "s", 3, "shake");
+            then();
         };
     };
-    const Prepare nothing = [](const std::string&) {};
+    const auto synthed = session([] {});
     const std::string luxMessage = "is not a lux index: expected a finite number 0..10000";
     std::vector<RefusalCase> cases = {
         // Synth's output directory.
-        {[](const std::string& work) {
-             writeText(work + "/s/frames/mine.png", "keep");
-             writeText(work + "/s/session.jsonl", "");
-         },
-         synthArgs("s"), kExitFailure, "no synth-manifest.txt"},
-        {[](const std::string& work) { writeText(work + "/s/notes.txt", "keep"); }, synthArgs("s"),
-         kExitFailure, "not empty and holds no session written by xepo synth"},
-        usage(synthArgs(""), "--out is empty"),
-        {[](const std::string& work) { writeText(work + "/s", "keep"); }, synthArgs("s"),
-         kExitFailure, "exists and is not a directory"},
-        {session([](const std::string& work) { writeText(work + "/s/extra.txt", "keep"); }),
-         synthArgs("s"), kExitFailure, "holds extra.txt, not written by xepo synth"},
-        {session([](const std::string& work) {
-             const std::string manifest = work + "/s/synth-manifest.txt";
-             const std::string listing = readWholeFile(manifest);
-             writeText(manifest, "# another tool\n" + listing.substr(listing.find('\n') + 1));
-         }),
-         synthArgs("s"), kExitFailure, "not a manifest written by xepo synth"},
-        {session([](const std::string& work) {
-             writeText(work + "/victim.txt", "keep");
-             std::ofstream(work + "/s/synth-manifest.txt", std::ios::app) << "../victim.txt\n";
-         }),
-         synthArgs("s"), kExitFailure, "is not a file inside the session"},
-        {session([](const std::string& work) {
-             writeText(work + "/victim.nv21", "keep");
-             fs::remove(work + "/s/frames/000000.nv21");
-             fs::create_symlink("../../victim.nv21", work + "/s/frames/000000.nv21");
-         }),
-         synthArgs("s"), kExitFailure, "holds frames/000000.nv21, not written"},
-        {session([](const std::string& work) {
-             fs::rename(work + "/s/frames", work + "/elsewhere");
-             fs::create_directory_symlink("../elsewhere", work + "/s/frames");
-         }),
-         synthArgs("s"), kExitFailure, "holds frames, not written"},
+        {synthArgs("s"), "no synth-manifest.txt",
+         [] {
+             writeText("s/frames/mine.png", "keep");
+             writeText("s/session.jsonl", "");
+         }},
+        {synthArgs("s"), "not empty and holds no session written by xepo synth",
+         [] { writeText("s/notes.txt", "keep"); }},
+        {synthArgs(""), "--out is empty"},
+        {synthArgs("s"), "exists and is not a directory", [] { writeText("./s", "keep"); }},
+        {synthArgs("s"), "holds extra.txt, not written by xepo synth",
+         session([] { writeText("s/extra.txt", "keep"); })},
+        {synthArgs("s"), "not a manifest written by xepo synth", session([] {
+             const std::string listing = readWholeFile("s/synth-manifest.txt");
+             writeText("s/synth-manifest.txt",
+                       "# another tool\n" + listing.substr(listing.find('\n') + 1));
+         })},
+        {synthArgs("s"), "is not a file inside the session", session([] {
+             writeText("./victim.txt", "keep");
+             std::ofstream("s/synth-manifest.txt", std::ios::app) << "../victim.txt\n";
+         })},
+        {synthArgs("s"), "holds frames/000000.nv21, not written", session([] {
+             writeText("./victim.nv21", "keep");
+             fs::remove("s/frames/000000.nv21");
+             fs::create_symlink("../../victim.nv21", "s/frames/000000.nv21");
+         })},
+        {synthArgs("s"), "holds frames, not written", session([] {
+             fs::rename("s/frames", "elsewhere");
+             fs::create_directory_symlink("../elsewhere", "s/frames");
+         })},
         // Replay's outputs.
-        {session(nothing), replayArgs({"--csv", "s/session.jsonl"}), kExitFailure,
-         "is the session's file session.jsonl"},
-        {session(nothing), replayArgs({"--csv", "./s/frames/../frames/000000.nv21"}), kExitFailure,
-         "is the session's file frames/000000.nv21"},
-        {session([](const std::string& work) {
-             fs::create_symlink("s/session.jsonl", work + "/link");
-         }),
-         replayArgs({"--jsonl", "link"}), kExitFailure, "is the session's file session.jsonl"},
-        {session([](const std::string& work) {
-             fs::create_hard_link(work + "/s/frames/000001.nv21", work + "/hard");
-         }),
-         replayArgs({"--jsonl", "hard"}), kExitFailure, "is the session's file frames/000001.nv21"},
-        {session(nothing), replayArgs({"--csv", "r.csv", "--jsonl", "./r.csv"}), kExitFailure,
-         "name the same file"},
-        {session([](const std::string& work) {
-             writeText(work + "/old.csv", "previous results");
-             fs::create_directory(work + "/sub");
-         }),
-         replayArgs({"--csv", "old.csv", "--jsonl", "sub/../old.csv"}), kExitFailure,
-         "name the same file"},
+        {replayArgs({"--csv", "s/session.jsonl"}), "is the session's file session.jsonl", synthed},
+        {replayArgs({"--csv", "./s/frames/../frames/000000.nv21"}),
+         "is the session's file frames/000000.nv21", synthed},
+        {replayArgs({"--jsonl", "link"}), "is the session's file session.jsonl",
+         session([] { fs::create_symlink("s/session.jsonl", "link"); })},
+        {replayArgs({"--jsonl", "hard"}), "is the session's file frames/000001.nv21",
+         session([] { fs::create_hard_link("s/frames/000001.nv21", "hard"); })},
+        {replayArgs({"--csv", "r.csv", "--jsonl", "./r.csv"}), "name the same file", synthed},
+        {replayArgs({"--csv", "old.csv", "--jsonl", "sub/../old.csv"}), "name the same file",
+         session([] {
+             writeText("./old.csv", "previous results");
+             fs::create_directory("sub");
+         })},
         // A result through a link to a file not there yet: the refusal removes the
         // file it made and keeps the link.
-        {session([](const std::string& work) { fs::create_symlink("r.csv", work + "/link.csv"); }),
-         replayArgs({"--csv", "link.csv", "--jsonl", "s/session.jsonl"}), kExitFailure,
-         "is the session's file session.jsonl"},
+        {replayArgs({"--csv", "link.csv", "--jsonl", "s/session.jsonl"}),
+         "is the session's file session.jsonl",
+         session([] { fs::create_symlink("r.csv", "link.csv"); })},
         // A result that cannot be written in full (a full disk).
-        {session(nothing), replayArgs({"--csv", "/dev/full"}), kExitFailure,
-         "/dev/full: write error"},
+        {replayArgs({"--csv", "/dev/full"}), "/dev/full: write error", synthed},
         // A pipe as the session index.
-        {[](const std::string& work) {
-             fs::create_directories(work + "/s");
-             ASSERT_EQ(mkfifo((work + "/s/session.jsonl").c_str(), 0600), 0);
-         },
-         replayArgs({}), kExitFailure,
-         "session.jsonl: cannot open the session index (not a regular file)"},
+        {replayArgs({}), "session.jsonl: cannot open the session index (not a regular file)",
+         [] {
+             fs::create_directory("s");
+             ASSERT_EQ(mkfifo("s/session.jsonl", 0600), 0);
+         }},
         // Bad command lines (a/x.jpg and b/x.jpg are copies of the photo).
-        usage({}, "A subcommand is required"),
-        usage({"image", "a/x.jpg", "--bogus"}, "--bogus"),
-        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "abc"},
-              "--frames: 'abc' is not a number"),
-        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "1.5"}, "'1.5' is not a whole number"),
-        usage({"synth", "a/x.jpg", "--out", "o", "--zoom-scale", "inf"},
-              "'inf' is not a finite number"),
-        usage({"replay", "s", "--repeat", "x1"}, "--repeat: 'x1' is not a number"),
-        usage({"image", "a/x.jpg", "--control", "abc"}, "'abc' is not a number"),
-        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--zoom-at", "5"},
-              "--zoom-at 5: outside the session's frames 0..4"),
-        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--capture-at", "-1"},
-              "--capture-at -1: outside the session's frames 0..4"),
-        usage({"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--hold-at", "5"},
-              "--hold-at 5: outside the session's frames 0..4"),
-        usage({"image", "a/x.jpg", "b/x.jpg", "--control", "3", "--map-png", "m.png"},
-              "a/x.jpg and b/x.jpg would both write their picture to m_x.png"),
-        usage({"image", "a/x.jpg", "--control", "3", "--map-png", "b/../a/x.jpg"},
-              "would overwrite the input a/x.jpg"),
+        {{}, "A subcommand is required"},
+        {{"image", "a/x.jpg", "--bogus"}, "--bogus"},
+        {{"synth", "a/x.jpg", "--out", "o", "--frames", "abc"}, "--frames: 'abc' is not a number"},
+        {{"synth", "a/x.jpg", "--out", "o", "--frames", "1.5"}, "'1.5' is not a whole number"},
+        {{"synth", "a/x.jpg", "--out", "o", "--zoom-scale", "inf"}, "'inf' is not a finite number"},
+        {{"replay", "s", "--repeat", "x1"}, "--repeat: 'x1' is not a number"},
+        {{"image", "a/x.jpg", "--control", "abc"}, "'abc' is not a number"},
+        {{"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--zoom-at", "5"},
+         "--zoom-at 5: outside the session's frames 0..4"},
+        {{"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--capture-at", "-1"},
+         "--capture-at -1: outside the session's frames 0..4"},
+        {{"synth", "a/x.jpg", "--out", "o", "--frames", "5", "--hold-at", "5"},
+         "--hold-at 5: outside the session's frames 0..4"},
+        {{"image", "a/x.jpg", "b/x.jpg", "--control", "3", "--map-png", "m.png"},
+         "a/x.jpg and b/x.jpg would both write their picture to m_x.png"},
+        {{"image", "a/x.jpg", "--control", "3", "--map-png", "b/../a/x.jpg"},
+         "would overwrite the input a/x.jpg"},
     };
     for (const char* lux : {"nan", "inf", "-1", "10001"}) {
-        cases.push_back(usage({"image", "a/x.jpg", "--lux", lux}, luxMessage));
-        cases.push_back(usage({"synth", "a/x.jpg", "--out", "o", "--lux", lux}, luxMessage));
+        cases.push_back({{"image", "a/x.jpg", "--lux", lux}, luxMessage});
+        cases.push_back({{"synth", "a/x.jpg", "--out", "o", "--lux", lux}, luxMessage});
     }
     // an odd side, one side too large while the other fits, no height
     for (const char* size : {"66x47", "64x16386", "64x"}) {
-        cases.push_back(usage({"synth", "a/x.jpg", "--out", "o", "--size", size},
-                              "expected WxH with even sides up to 16384"));
+        cases.push_back({{"synth", "a/x.jpg", "--out", "o", "--size", size},
+                         "expected WxH with even sides up to 16384"});
     }
     for (size_t i = 0; i < cases.size(); ++i) {
         const RefusalCase& c = cases[i];
         SCOPED_TRACE(::testing::PrintToString(c.args));
-        const std::string work = freshTestDir("_" + std::to_string(i));
-        for (const char* copy : {"/a/x.jpg", "/b/x.jpg"}) {
-            fs::create_directories(fs::path(work + copy).parent_path());
-            fs::copy_file(photo(), work + copy);
+        fs::current_path(freshTestDir("_" + std::to_string(i)));
+        writeText("a/x.jpg", readWholeFile(kPhoto));
+        writeText("b/x.jpg", readWholeFile(kPhoto));
+        if (c.setup) {
+            c.setup();
         }
-        c.setup(work);
-        const std::map<std::string, std::string> before = snapshot(work);
-        const ToolRun run = runTool(c.args, work, kHangSeconds);
-        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const std::map<std::string, std::string> before = snapshot(".");
+        const ToolRun run = runTool(c.args, ".", kHangSeconds);
+        EXPECT_EQ(run.exitCode, c.setup ? kExitFailure : kExitUsage) << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-        EXPECT_EQ(snapshot(work), before);
+        EXPECT_EQ(snapshot("."), before);
     }
-    const std::string work = freshTestDir();
-    const ToolRun flag = runTool({"--version"}, work);
+    const ToolRun flag = runTool({"--version"}, ".");
     EXPECT_EQ(flag.exitCode, 0);
     EXPECT_NE(flag.out.find("version"), std::string::npos);
-    EXPECT_EQ(flag.out, runTool({"version"}, work).out);
-    const ToolRun help = runTool({"--help"}, work);
+    EXPECT_EQ(flag.out, runTool({"version"}, ".").out);
+    const ToolRun help = runTool({"--help"}, ".");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("Exit status: 0 done, 1 "), std::string::npos);
 }
@@ -246,14 +214,13 @@ TEST(ToolFiles, SynthReplacesItsOwnSessionAndItsLuxFollowsHalfWay) {
     ASSERT_TRUE(fs::exists(work + "/out/frames/000004.nv21"));
     const Session session = readSession(work + "/out");
     std::vector<uint8_t> pixels;
-    int64_t previous = 0;
+    int64_t expected = 0;
     for (size_t i = 0; i < session.frames.size(); ++i) {
         const SessionFrame& frame = session.frames[i];
         loadFramePixels(session, frame, pixels);
         const int64_t own = luxForFrame(pixels, frame.width, frame.height);
-        const int64_t expected = i == 0 ? own : previous + (own - previous) / 2;
+        expected = i == 0 ? own : expected + (own - expected) / 2;
         EXPECT_EQ(std::llround(frame.aec_lux * 100.0f), expected) << "frame " << i;
-        previous = expected;
     }
     synthInto(work, "out", 2, "shake");
     EXPECT_FALSE(fs::exists(work + "/out/frames/000004.nv21"));
@@ -280,7 +247,9 @@ TEST(ToolImage, RefusesImagesItCannotAfford) {
     const ToolRun run = runTool({"image", "huge.jpg"}, work);
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_NE(run.err.find("huge.jpg: JPEG declares 16384x8192"), std::string::npos) << run.err;
-    EXPECT_LT(run.maxRssKb, small.maxRssKb + kRefusedImageExtraRssKb);
+    // Its peak memory stays near its peak on the small picture: decoding what
+    // the header claims would take a gigabyte more.
+    EXPECT_LT(run.maxRssKb, small.maxRssKb + 64 * 1024);
 }
 
 // Guards: a frame the engine refuses (it logs an error line) counts as failed:
@@ -289,20 +258,18 @@ TEST(ToolReplay, FramesTheEngineRefusedAreAFailure) {
     const std::string work = freshTestDir();
     // Frame 1 is larger than the engine takes (16384 x 4098 is above its 2^26
     // pixels); its file is sparse, so it costs no disk.
-    fs::create_directories(work + "/s/frames");
-    std::ofstream index(work + "/s/session.jsonl");
-    index << sessionHeaderLine() << "\n";
+    std::string index = sessionHeaderLine() + "\n";
     const int sizes[][2] = {{64, 48}, {16384, 4098}, {64, 48}};
     for (int i = 0; i < 3; ++i) {
         SessionFrame frame{"frames/" + std::to_string(i) + ".nv21", sizes[i][0], sizes[i][1],
                            sizes[i][0]};
         std::tie(frame.aec_lux, frame.enable_seg, frame.control) = std::make_tuple(300.0f, 1, 2);
         frame.gyro = gyroBlockForFrame(i, {}, {});
-        index << sessionFrameLine(frame) << "\n";
-        std::ofstream(work + "/s/" + frame.frameFile).close();
+        index += sessionFrameLine(frame) + "\n";
+        writeText(work + "/s/" + frame.frameFile, "");
         fs::resize_file(work + "/s/" + frame.frameFile, frameFileBytes(frame));
     }
-    index.close();
+    writeText(work + "/s/session.jsonl", index);
     const ToolRun run = runTool(replayArgs({"--csv", "r.csv", "--jsonl", "r.jsonl"}), work);
     EXPECT_EQ(run.exitCode, kExitFailure) << run.err;
     EXPECT_NE(run.out.find("frames with engine errors: 1\n"), std::string::npos) << run.out;
@@ -311,9 +278,8 @@ TEST(ToolReplay, FramesTheEngineRefusedAreAFailure) {
     std::ifstream csv(work + "/r.csv");
     std::vector<std::string> errors;
     for (std::string line; std::getline(csv, line);) {
-        const size_t last = line.rfind(',');
-        const size_t before = line.rfind(',', last - 1);
-        errors.push_back(line.substr(before + 1, last - before - 1));
+        line.erase(line.rfind(','));
+        errors.push_back(line.substr(line.rfind(',') + 1));
     }
     ASSERT_EQ(errors.size(), 4u);
     EXPECT_NE(errors[2], "0");
@@ -324,7 +290,7 @@ TEST(ToolReplay, FramesTheEngineRefusedAreAFailure) {
 }
 
 // Guards: Ctrl-C stops a replay between frames: whole lines in the file, the
-// summary of the frames so far, exit 130.
+// summary of the frames so far, exit 130 (128 + SIGINT).
 TEST(ToolReplay, InterruptKeepsWholeLinesAndTheSummary) {
     const std::string work = freshTestDir();
     synthInto(work, "s", 2, "shake");
@@ -338,7 +304,7 @@ TEST(ToolReplay, InterruptKeepsWholeLinesAndTheSummary) {
     };
     const ToolRun run = runTool(replayArgs({"--repeat", "1000000", "--csv", "r.csv"}), work,
                                 kHangSeconds, interrupt);
-    EXPECT_EQ(run.exitCode, kExitInterrupted) << run.err;
+    EXPECT_EQ(run.exitCode, 130) << run.err;
     const std::string csv = readWholeFile(work + "/r.csv");
     ASSERT_FALSE(csv.empty());
     EXPECT_EQ(csv.back(), '\n');

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -27,7 +28,6 @@ struct ToolRun {
     std::string out;
     std::string err;
     long maxRssKb = 0;  // the child's peak resident memory
-    bool timedOut = false;
 };
 
 // Runs `xepo args...` in `workDir`, with standard output and error captured in
@@ -41,16 +41,12 @@ inline ToolRun runTool(const std::vector<std::string>& args, const std::string& 
     std::vector<std::string> argv;
     std::stringstream command(XEPO_TOOL_COMMAND);
     for (std::string part; std::getline(command, part, '|');) {
-        if (!part.empty()) {
-            argv.push_back(part);
-        }
+        argv.push_back(part);
     }
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& arg : argv) {
-        pointers.push_back(arg.data());
-    }
-    pointers.push_back(nullptr);
+    std::vector<char*> pointers(argv.size() + 1, nullptr);  // ends with a null
+    std::transform(argv.begin(), argv.end(), pointers.begin(),
+                   [](std::string& arg) { return arg.data(); });
 
     const std::string outPath = workDir + "/tool_stdout.txt";
     const std::string errPath = workDir + "/tool_stderr.txt";
@@ -61,40 +57,30 @@ inline ToolRun runTool(const std::vector<std::string>& args, const std::string& 
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
-    ToolRun run;
     pid_t pid = 0;
     const int spawned =
         posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
-        run.err = "cannot start " + argv[0];
-        return run;
+        return {-1, "", "cannot start " + argv[0]};
     }
     if (whileRunning) {
         whileRunning(pid);
     }
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<long>(timeoutSeconds * 1000));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     int status = 0;
     struct rusage usage {};
-    for (;;) {
-        const pid_t done = wait4(pid, &status, WNOHANG, &usage);
-        if (done == pid) {
-            break;
-        }
+    while (wait4(pid, &status, WNOHANG, &usage) != pid) {
         if (std::chrono::steady_clock::now() > deadline) {
-            run.timedOut = true;
-            kill(pid, SIGKILL);
+            kill(pid, SIGKILL);  // then its status is not an exit
             wait4(pid, &status, 0, &usage);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    run.exitCode = !run.timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.maxRssKb = usage.ru_maxrss;
-    run.out = readWholeFile(outPath);
-    run.err = readWholeFile(errPath);
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readWholeFile(outPath),
+            readWholeFile(errPath), usage.ru_maxrss};
 }
 
 #endif  // XEPO_TEST_TOOL_RUN_H
