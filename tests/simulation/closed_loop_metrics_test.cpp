@@ -43,7 +43,6 @@ TEST(ClosedLoopMetrics, ScriptedExposureSequences) {
         EXPECT_EQ(m.settleFrame, c.settle) << c.name;
         EXPECT_NEAR(m.overshoot, c.overshoot, 1e-12) << c.name;
         EXPECT_EQ(m.oscillations, c.oscillations) << c.name;
-        EXPECT_EQ(m.flicker, 0.0) << c.name;
     }
 }
 
