@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,36 +12,23 @@
 
 namespace {
 
-constexpr int kWidth = 160;
-constexpr int kHeight = 120;
-constexpr int kWorkers = 3;
-constexpr int kFramesPerWorker = 40;
-constexpr int kRecreations = 5;
-
-void* makeParams() {
-    const std::string dir = std::string(TEST_MODEL_ROOT) + "/confident/";
+TEST(FrameConcurrency, FramesReleaseAndRecreationInterleave) {
     void* params = CreateParamHandle();
     for (int key : {kAeKeyEntrance, kAeKeyAlbedo, kAeKeyLightSeg, kAeKeySmooth}) {
-        AeSetParam(params, key, dir.c_str());
+        AeSetParam(params, key, TEST_MODEL_ROOT "/confident/");
     }
-    return params;
-}
-
-TEST(FrameConcurrency, FramesReleaseAndRecreationInterleave) {
-    void* params = makeParams();
-    void* first = initAeEngine(params);
-    ASSERT_NE(first, nullptr);
-    const Nv21Frame frame = nv21Flat(kWidth, kHeight, 120, 110, 90);
+    ASSERT_NE(initAeEngine(params), nullptr);
+    const Nv21Frame frame = nv21Flat(160, 120, 120, 110, 90);
 
     std::atomic<int> outOfRange{0};
     std::vector<std::thread> workers;
-    for (int w = 0; w < kWorkers; ++w) {
+    for (int w = 0; w < 3; ++w) {
         workers.emplace_back([&, w] {
             Nv21Frame own = frame;  // the engine takes non-const planes
             uint64_t clockNs = 100'000'000'000 + static_cast<uint64_t>(w);
             std::vector<uint8_t> map(3072);
             XEPOSegMap mapRecord{0, 0, 0, map.data()};
-            for (int i = 0; i < kFramesPerWorker; ++i) {
+            for (int i = 0; i < 40; ++i) {
                 // The host asks for the engine each time; the instance may have
                 // been replaced meanwhile.
                 void* engine = initAeEngine(params);
@@ -50,16 +36,14 @@ TEST(FrameConcurrency, FramesReleaseAndRecreationInterleave) {
                 imu.count = 1;
                 imu.timestamp[0] = clockNs += 33'000'000;
                 _XEPO_RES_ result{18.0f, 0.9f, &mapRecord};
-                runAeEngine(engine, own.y.data(), own.vu.data(), kWidth, kHeight, 0, 1.0f, 0, false,
+                runAeEngine(engine, own.y.data(), own.vu.data(), 160, 120, 0, 1.0f, 0, false,
                             &result, 2, 280.0f + static_cast<float>(i % 3), &imu);
-                if (!(result.result >= 11.0f && result.result <= 44.0f)) {
-                    outOfRange.fetch_add(1);
-                }
+                outOfRange += !(result.result >= 11.0f && result.result <= 44.0f);
             }
         });
     }
     std::thread recreator([&] {
-        for (int i = 0; i < kRecreations; ++i) {
+        for (int i = 0; i < 5; ++i) {
             void* engine = initAeEngine(params);
             releaseAeEngine(&engine);
             EXPECT_EQ(engine, nullptr);

@@ -2,12 +2,10 @@
 // output, and the no-model route of unstable frames.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include "log_capture.h"
 #include "xepo/ae_engine.h"
 #include "xepo/score_combination.h"
 #include "xepo/unstable_scene.h"
@@ -29,12 +27,8 @@ TEST(PushScoreAverage, AveragesTheLastFiveAndAnswersQueries) {
 }
 
 TEST(SelectScore, FirstMatchingRuleDecides) {
-    struct Case {
-        float s, a, aecLux, lastAecLux, lastAeScore;
-        int historyHitCount;
-        float expected;
-        const char* why;
-    } const cases[] = {
+    // frame score, average, lux, last lux, last output, history hits, choice, why
+    const std::tuple<float, float, float, float, float, int, float, const char*> cases[] = {
         {30, 10, 300, 300, 18, 1, 30, "history hit keeps the frame score"},
         {17, 18, 300, 300, 18, 0, 17, "darker frame against neutral average"},
         {18, 24, 300, 300, 18, 0, 18, "neutral frame against a mildly bright average"},
@@ -52,11 +46,11 @@ TEST(SelectScore, FirstMatchingRuleDecides) {
         {22, 30, 300, 300, 23, 0, 22, "unexplained fall: the frame is nearer the last output"},
         {22, 30, 300, 300, 26, 0, 30, "a tie goes to the average"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [s, a, aecLux, lastAecLux, lastAeScore, hits, expected, why] : cases) {
         AeEngine engine;
         std::tie(engine.lastAecLux, engine.lastAeScore, engine.historyHitCount) =
-            std::make_tuple(c.lastAecLux, c.lastAeScore, c.historyHitCount);
-        EXPECT_FLOAT_EQ(xepo::selectScore(&engine, c.s, c.a, c.aecLux), c.expected) << c.why;
+            std::make_tuple(lastAecLux, lastAeScore, hits);
+        EXPECT_FLOAT_EQ(xepo::selectScore(&engine, s, a, aecLux), expected) << why;
     }
 }
 
@@ -67,8 +61,7 @@ TEST(SelectScore, FirstMatchingRuleDecides) {
 TEST(LimitScoreCrossing, FirstStableFrameMayNotCrossNeutral) {
     struct Case {
         int isStable, lastIsStable;
-        float lastAeScore, s, aecLux;
-        float expected;
+        float lastAeScore, s, aecLux, expected;
         const char* why;
         float lastAecLux = 0;  // 0: this frame's lux
         bool cameraFirst = false;
@@ -116,11 +109,11 @@ TEST(WriteHoldResult, RepeatsTheLastAnswerAndTakesOverLuxAndZoom) {
     XEPOSegMap map{0, 0, 0, hostMap.data()};
     _XEPO_RES_ result{0, 0, &map};
     xepo::writeHoldResult(&engine, &result, 1.2f, 321.0f, 2.0f);
-    EXPECT_FLOAT_EQ(result.result, 27.5f);
-    EXPECT_FLOAT_EQ(result.confidence, 0.9f);  // no entrance output yet
-    EXPECT_EQ(hostMap[xepo::kSegMapBytes - 1], 255);
-    EXPECT_FLOAT_EQ(engine.lastAecLux, 321.0f);
-    EXPECT_FLOAT_EQ(engine.lastScale, 2.0f);
+    // Confidence 0.9: no entrance output yet.
+    EXPECT_EQ(
+        std::make_tuple(result.result, result.confidence, int{hostMap[xepo::kSegMapBytes - 1]},
+                        engine.lastAecLux, engine.lastScale),
+        std::make_tuple(27.5f, 0.9f, 255, 321.0f, 2.0f));
 
     engine.enResult.reset(new float[4]{0, 0.9f, 0, 0});
     engine.lastEnResult.reset(new float[4]{0, 0.5f, 0.9f, 0});
@@ -132,26 +125,22 @@ TEST(WriteHoldResult, RepeatsTheLastAnswerAndTakesOverLuxAndZoom) {
 }
 
 TEST(HandleNotStableNotCameraFirst, KeepsDampsOrNeutralises) {
-    struct Case {
-        float lastAecLux, aecLux, similarity, lastAeThisScore;
-        int lastIsStable;
-        float expectedScore;
-        int expectedLastIsStable;
-    } const cases[] = {
+    // last lux, lux, similarity, last frame score, stable count, score, stable count after
+    const std::tuple<float, float, float, float, int, float, int> cases[] = {
         {300, 305, 0.1f, 30, 3, 30, 0},   // lux change 5: keep, count reset
         {300, 306, 0.5f, 30, 3, 21, 0},   // 18 + 0.5 * 0.5 * 12
         {464, 470, 0.5f, 30, 3, 18, 0},   // dark: neutral
         {300, 306, 0.85f, 30, 3, 30, 1},  // unchanged picture: kept, stable count 1
         {300, 306, 0.85f, 30, 0, 30, 0}, {100, 149, 0.9f, 30, 0, 18, 0},  // too bright for keeping
     };
-    for (const Case& c : cases) {
+    for (const auto& [lastLux, lux, similarity, lastScore, count, score, countAfter] : cases) {
         AeEngine engine;
         std::tie(engine.lastAecLux, engine.lastAeThisScore, engine.lastIsStable) =
-            std::make_tuple(c.lastAecLux, c.lastAeThisScore, c.lastIsStable);
-        float score = 0.0f;
-        xepo::handleNotStableNotCameraFirst(&engine, &score, c.aecLux, c.similarity);
-        EXPECT_FLOAT_EQ(score, c.expectedScore) << c.aecLux << " " << c.similarity;
-        EXPECT_EQ(engine.lastIsStable, c.expectedLastIsStable);
+            std::make_tuple(lastLux, lastScore, count);
+        float out = 0.0f;
+        xepo::handleNotStableNotCameraFirst(&engine, &out, lux, similarity);
+        EXPECT_FLOAT_EQ(out, score) << lux << " " << similarity;
+        EXPECT_EQ(engine.lastIsStable, countAfter);
     }
 }
 

@@ -20,7 +20,8 @@ constexpr int64_t kUs = 1000000;     // processor-clock ticks per second
 constexpr uint64_t kTrack = 5 * kS;  // last sample of a running angle track
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// A gyro block of `count` samples `stepNs` apart from `start` ns, all at the same rates.
+// A gyro block of `count` samples `stepNs` apart from `start` ns, all at the same rates (a
+// count past the record's 80 fills the 80).
 IMUDataBlock makeGyroBlock(int32_t count, uint64_t start, uint64_t stepNs, float x, float y,
                            float z) {
     IMUDataBlock b{};
@@ -78,8 +79,7 @@ TEST(ImuEstimate, RestartsAfterALongGap) {
         EXPECT_FLOAT_EQ(angle[2], status == 1 ? 3 * x - 2 : 3 * x) << first;
     }
     for (const int32_t count : {80, 81}) {
-        IMUDataBlock full = makeGyroBlock(80, kS + 10 * kMs, kMs, 1.0f, 0.0f, 0.0f);
-        full.count = count;
+        const IMUDataBlock full = makeGyroBlock(count, kS + 10 * kMs, kMs, 1.0f, 0.0f, 0.0f);
         const uint64_t last = kS;
         const float prev[3] = {0, 0, 0};
         float angle[3] = {0, 0, 0};
@@ -158,8 +158,7 @@ TEST(GyroStability, DistanceAboutThreeAxes) {
 // A missing or oversized block counts as moving and leaves the angle track as
 // it was; an infinite distance is reset to 0.
 TEST(GyroStability, BadGyroInput) {
-    IMUDataBlock oversized = makeGyroBlock(80, kTrack + 10 * kMs, kMs, 1, 1, 1);
-    oversized.count = 81;
+    const IMUDataBlock oversized = makeGyroBlock(81, kTrack + 10 * kMs, kMs, 1, 1, 1);
     const IMUDataBlock* blocks[] = {nullptr, &oversized};
     for (const IMUDataBlock* block : blocks) {
         auto e = runningEngine(0.01f, 100.0f, 0, 0);

@@ -21,23 +21,22 @@ using scripted::ScriptedEngine;
 using xepo::AeEngine;
 using xepo::kSegMapBytes;
 
-constexpr uint8_t kKeptMap = 7;
-constexpr uint8_t kRefreshedMap = 255;
+constexpr int kOld = 7;    // the map kept from before
+constexpr int kNew = 255;  // a refresh that succeeded
 
 // Every byte of a 64 x 48 map equals `value`.
-bool mapIs(const uint8_t* map, uint8_t value) {
+bool mapIs(const uint8_t* map, int value) {
     return std::all_of(map, map + kSegMapBytes, [value](uint8_t v) { return v == value; });
 }
 
-// An engine in map state `state` whose last accepted map is all kKeptMap and
+// An engine in map state `state` whose last accepted map is all kOld and
 // whose light-segmentation runs answer with `status` (light everywhere).
 std::unique_ptr<ScriptedEngine> mapEngine(int32_t state, int32_t status = 0) {
     auto se = std::make_unique<ScriptedEngine>();
     se->lightSeg().outputs = {scripted::lightCells(0, 0, 55, 55)};
     se->lightSeg().runStatus = {status};
-    AeEngine& e = se->state();
-    e.lastIsSegResult = state;
-    std::memset(e.lastSegMap.get(), kKeptMap, kSegMapBytes);
+    se->state().lastIsSegResult = state;
+    std::memset(se->state().lastSegMap.get(), kOld, kSegMapBytes);
     return se;
 }
 
@@ -58,8 +57,7 @@ TEST(LightMapHold, CountsFromOneThroughMinusThirtyRefreshingOnTheFifteenth) {
                   std::make_tuple(frame <= 30, -std::min(frame, 30), frame <= 30 ? 18.0f : 25.0f,
                                   frame < 15 ? 0 : 1))
             << frame;
-        const uint8_t map = frame > 30 ? 0 : frame < 15 ? kKeptMap : kRefreshedMap;
-        EXPECT_TRUE(mapIs(e.segMap.get(), map)) << frame;
+        EXPECT_TRUE(mapIs(e.segMap.get(), frame > 30 ? 0 : frame < 15 ? kOld : kNew)) << frame;
     }
 }
 
@@ -67,7 +65,6 @@ TEST(LightMapHold, CountsFromOneThroughMinusThirtyRefreshingOnTheFifteenth) {
 // one keeps the old map; past the hold, class 0 drops the kept map; no map
 // state or a stable frame is not handled.
 TEST(LightMapHold, Table) {
-    constexpr int kOld = kKeptMap, kNew = kRefreshedMap;
     // map state, class, refresh status, result, state after, score, segMap, lastSegMap
     const std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, float, int, int> cases[] = {
         {1, 0, -1, 1, -1, 18, kOld, kOld},     {-14, -1, 0, 1, -15, 18, kNew, kNew},
@@ -105,7 +102,6 @@ std::pair<float, int32_t> stableFrame(AeEngine* e, float lux) {
 // lux that later drift is measured from. The frame's line names the map state,
 // the lux, the map's lux and the stable count.
 TEST(StableScene, Table) {
-    constexpr int kOld = kKeptMap, kNew = kRefreshedMap;
     // map state, lux change, refresh status, hit count, lsResult, score, refreshes, map, map lux
     const std::tuple<int32_t, float, int32_t, int32_t, int32_t, float, int, int, float> cases[] = {
         {1, 0.0f, 0, 0, 1, 18, 0, kOld, 300},     {15, 1.0f, 0, 0, 1, 18, 0, kOld, 300},
@@ -132,8 +128,9 @@ TEST(StableScene, Table) {
 }
 
 // Only the first stable frame of a period takes the similarity references: its
-// lux becomes the reference lux and its thumbnail the image reference.
-TEST(StableScene, FirstStableFrameTakesTheReferences) {
+// lux becomes the reference lux and its thumbnail the image reference. The
+// tenth stable frame records the scene; the eleventh entry drops the oldest.
+TEST(StableScene, FirstFrameTakesTheReferencesTheTenthRecordsTheScene) {
     auto se = mapEngine(0);
     AeEngine& e = se->state();
     for (int32_t count = 1; count <= 3; ++count) {
@@ -144,12 +141,6 @@ TEST(StableScene, FirstStableFrameTakesTheReferences) {
     ASSERT_TRUE(e.nccRefThumb);
     EXPECT_EQ(std::make_tuple(e.refAecLux, e.nccRefValid, e.nccRefThumb[0]),
               std::make_tuple(100.0f, 1, uint8_t{10}));
-}
-
-// The tenth stable frame records the scene; the eleventh entry drops the oldest.
-TEST(StableScene, HistoryKeepsTheTenNewestScenes) {
-    auto se = mapEngine(0);
-    AeEngine& e = se->state();
     e.lastEnResult[1] = 0.81f;
     for (int i = 1; i <= 11; ++i) {
         e.lastIsStable = 10;

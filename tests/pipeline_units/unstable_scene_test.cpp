@@ -28,8 +28,8 @@ const std::vector<float> k150Cells = lightCells(10, 10, 21, 22);
 const std::vector<float> k149Cells = lightCells(10, 10, 15, 35);
 
 // A remembered scene: its score, its histogram in one bin (the frame's is all
-// in bin 0) with the rest of its counts in the next, the device's angles when
-// it was recorded and its entrance confidence.
+// in bin 0) with the rest of its counts in the next, and the device's angles
+// when it was recorded. Its entrance confidence was a sure 0.9.
 constexpr int32_t kPixels = 50176;  // the pixels each histogram counts
 
 struct Remembered {
@@ -37,7 +37,6 @@ struct Remembered {
     int bin = 0;
     std::array<float, 3> angle{};
     int32_t inBin = kPixels;
-    float confidence = 0.9f;
 };
 
 // The engine before the frame, and the frame.
@@ -47,14 +46,13 @@ struct Given {
     float lastScore = 30, lastOutput = 30, lastConfidence = 0.9f, refLux = 300;
     int32_t runs = 10, mapState = 0, isStable = -3, lastIsStable = 0;
     std::vector<Remembered> history;
-    // Models: entrance answer, light map, albedo fraction, light run status.
+    // Models and frame: the entrance answer and light map; the albedo fraction,
+    // then the frame's lux, gyro distance, histogram similarity and thumbnail
+    // correlation; the light run's status, then the hold flag and rest code;
+    // segmentation.
     std::vector<float> en = entrance(0.9f), light = lightCells(0, 0, -1, -1);
-    float albedo = 0.3f;
-    int32_t lightStatus = 0;
-    // Frame: lux, gyro distance, histogram similarity, thumbnail correlation,
-    // hold flag, rest code and segmentation.
-    float lux = 300, g = 0.05f, similarity = 0.5f, ncc = 0;
-    int32_t hold = 0, rest = 1;
+    float albedo = 0.3f, lux = 300, g = 0.05f, similarity = 0.5f, ncc = 0;
+    int32_t lightStatus = 0, hold = 0, rest = 1;
     bool seg = true;
 };
 
@@ -62,6 +60,8 @@ struct Outcome {
     float score, useAverage;
     int32_t ls, albedoRuns, lightRuns, mapState;
     bool mapKept = false;  // segMap holds the kept map
+    // All but the score, which is compared within float rounding.
+    auto tied() const { return std::tie(useAverage, ls, albedoRuns, lightRuns, mapState, mapKept); }
 };
 
 Outcome runFrame(const Given& s) {
@@ -79,21 +79,18 @@ Outcome runFrame(const Given& s) {
     std::memset(e.lastSegMap.get(), kKeptMap, xepo::kSegMapBytes);
     e.curHist[0] = kPixels;
     for (const Remembered& r : s.history) {  // oldest first
-        xepo::HistoryEntry entry;
+        xepo::HistoryEntry entry{{}, r.score, 0.9f};
         entry.hist[r.bin] = r.inBin;
         entry.hist[r.bin + 1] += kPixels - r.inBin;
-        entry.score = r.score;
-        entry.enConfidence = r.confidence;
         std::copy(r.angle.begin(), r.angle.end(), entry.imuAngle);
         e.historyHist.push_back(entry);
     }
     float score = 25.0f, thisResult = 1.2f, useAverage = 0.0f;
     int32_t ls = 0;
-    const float angle[3] = {0, 0, 0};
     xepo::handleUnstableScene(&e, &score, &thisResult, &useAverage, &ls, s.hold, s.seg, s.rest,
                               false, frame.y.data(), frame.vu.data(), frame.width, frame.height,
                               frame.width, frame.height, 17, 0, false, 0, 0, s.lux, s.g,
-                              s.similarity, s.ncc, 1.0f, angle);
+                              s.similarity, s.ncc, 1.0f, std::array<float, 3>{}.data());
     const bool mapKept = std::all_of(e.segMap.get(), e.segMap.get() + xepo::kSegMapBytes,
                                      [](uint8_t v) { return v == kKeptMap; });
     EXPECT_EQ(thisResult, s.en[1]) << "this_result is this frame's confidence";
@@ -113,21 +110,21 @@ void check(const std::vector<Row>& rows) {
         Given s;
         row.change(s);
         const Outcome o = runFrame(s);
-        const Outcome& x = row.expected;
-        EXPECT_FLOAT_EQ(o.score, x.score) << row.name;
-        EXPECT_EQ(
-            std::make_tuple(o.useAverage, o.ls, o.albedoRuns, o.lightRuns, o.mapState, o.mapKept),
-            std::make_tuple(x.useAverage, x.ls, x.albedoRuns, x.lightRuns, x.mapState, x.mapKept))
-            << row.name;
+        EXPECT_FLOAT_EQ(o.score, row.expected.score) << row.name;
+        EXPECT_EQ(o.tied(), row.expected.tied()) << row.name;
     }
 }
 
-// Outcomes that recur: the albedo model's 28 (0.3 at lux 300), the fallback's
-// neutral answer (with the average) and its kept last score.
-constexpr Outcome albedoScore(float score) {
+// Outcomes that recur: a score of the albedo model (28 for 0.3 at lux 300), a
+// score of the fallback (with the average), its neutral answer and its kept
+// last score.
+constexpr Outcome scored(float score) {
     return {score, 0, 0, 1, 0, 0, false};
 }
-constexpr Outcome kNeutral{18, 1, 0, 0, 0, 0, false};
+constexpr Outcome fallback(float score) {
+    return {score, 1, 0, 0, 0, 0, false};
+}
+constexpr Outcome kNeutral = fallback(18);
 constexpr Outcome kKeptLast{30, 0, 0, 0, 0, 0, false};
 
 // The device rests (no blends). The albedo model runs on a confidence of 0.73
@@ -136,15 +133,17 @@ constexpr Outcome kKeptLast{30, 0, 0, 0, 0, 0, false};
 // raised by 4 for high key and for a light scene while it lies in 25..44, and
 // an unsure score below neutral is lifted to neutral.
 TEST(UnstableScene, AlbedoPath) {
+    const auto answers = [](std::vector<float> en, float albedo) {
+        return [=](Given& s) { s.en = en, s.albedo = albedo; };
+    };
     check({
-        {"confident", [](Given&) {}, albedoScore(28)},
-        {"confidence 0.73", [](Given& s) { s.en = entrance(0.73f); }, albedoScore(28)},
+        {"confident", [](Given&) {}, scored(28)},
+        {"confidence 0.73", [](Given& s) { s.en = entrance(0.73f); }, scored(28)},
         {"confidence 0.72", [](Given& s) { s.en = entrance(0.72f); }, kNeutral},
-        {"0.72 on the fifth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 4; },
-         albedoScore(28)},
+        {"0.72 on the fifth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 4; }, scored(28)},
         {"0.72 on the sixth run", [](Given& s) { s.en = entrance(0.72f), s.runs = 5; }, kNeutral},
         {"0.70 on the first run", [](Given& s) { s.en = entrance(0.7f), s.runs = 0; }, kNeutral},
-        {"high key alone", [](Given& s) { s.en = entrance(0.1f, 0.8f); }, albedoScore(32)},
+        {"high key alone", [](Given& s) { s.en = entrance(0.1f, 0.8f); }, scored(32)},
         {"high key 0.79", [](Given& s) { s.en = entrance(0.1f, 0.79f); }, kNeutral},
         // The fallback would keep 30 here; at lux 150 the mapping gives neutral.
         {"lux 150", [](Given& s) { s.lux = 150, s.g = 0.01f, s.similarity = 0.85f; },
@@ -152,19 +151,13 @@ TEST(UnstableScene, AlbedoPath) {
         {"lux 149.9", [](Given& s) { s.lux = 149.9f, s.g = 0.01f, s.similarity = 0.85f; },
          kKeptLast},
         {"hold flag", [](Given& s) { s.hold = 1; }, kNeutral},
-        {"high key at 44", [](Given& s) { s.en = entrance(0.9f, 0.8f), s.albedo = 0.5f; },
-         albedoScore(48)},
-        {"light scene at 44", [](Given& s) { s.en = entrance(0.9f, 0, 0.3f), s.albedo = 0.5f; },
-         albedoScore(48)},
-        {"both at 44", [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.5f; },
-         albedoScore(48)},
-        {"both at 25", [](Given& s) { s.en = entrance(0.9f, 0.8f, 0.3f), s.albedo = 0.27f; },
-         albedoScore(33)},
-        {"unsure and dark", [](Given& s) { s.en = entrance(0.1f, 0.8f), s.albedo = 0.13f; },
-         albedoScore(18)},
-        {"sure and dark", [](Given& s) { s.albedo = 0.13f; }, albedoScore(13)},
-        {"sure at 0.73 and dark", [](Given& s) { s.en = entrance(0.73f), s.albedo = 0.13f; },
-         albedoScore(13)},
+        {"high key at 44", answers(entrance(0.9f, 0.8f), 0.5f), scored(48)},
+        {"light scene at 44", answers(entrance(0.9f, 0, 0.3f), 0.5f), scored(48)},
+        {"both at 44", answers(entrance(0.9f, 0.8f, 0.3f), 0.5f), scored(48)},
+        {"both at 25", answers(entrance(0.9f, 0.8f, 0.3f), 0.27f), scored(33)},
+        {"unsure and dark", answers(entrance(0.1f, 0.8f), 0.13f), scored(18)},
+        {"sure and dark", [](Given& s) { s.albedo = 0.13f; }, scored(13)},
+        {"sure at 0.73 and dark", answers(entrance(0.73f), 0.13f), scored(13)},
     });
 }
 
@@ -197,32 +190,30 @@ TEST(UnstableScene, LightMapAndHeldMap) {
 // Still means a gyro distance under 0.015; the mid band is lux 210..400
 // (exclusive); similarities and correlations are compared in double precision.
 TEST(UnstableScene, Fallback) {
-    const auto unsure = [](Given& s) { s.en = entrance(0.5f); };
-    const auto resting = [](Given& s) {
-        s.en = entrance(0.5f), s.lastConfidence = 0.72f, s.g = 0.01f, s.ncc = 0.93f;
-        s.similarity = 0.91f, s.refLux = 276;
+    // An unsure frame (0.5) with this gyro distance, histogram similarity,
+    // thumbnail correlation, reference lux and last entrance confidence.
+    const auto unsure = [](float g, float similarity, float ncc, float refLux, float last = 0.9f) {
+        return [=](Given& s) {
+            s.en = entrance(0.5f), s.g = g, s.similarity = similarity, s.ncc = ncc;
+            s.refLux = refLux, s.lastConfidence = last;
+        };
     };
+    // Resting, correlated and similar, the reference 24 away, the last entrance unsure.
+    const auto resting = unsure(0.01f, 0.91f, 0.93f, 276, 0.72f);
     check({
-        {"still, similar, last entrance sure",
-         [&](Given& s) { unsure(s), s.g = 0.01f, s.similarity = 0.8f; }, kKeptLast},
-        {"still, similar, last entrance unsure",
-         [&](Given& s) { unsure(s), s.g = 0.01f, s.similarity = 0.8f, s.lastConfidence = 0.72f; },
-         kNeutral},
+        {"still, similar, last entrance sure", unsure(0.01f, 0.8f, 0, 300), kKeptLast},
+        {"still, similar, last entrance unsure", unsure(0.01f, 0.8f, 0, 300, 0.72f), kNeutral},
         // This frame's entrance answer is sure, but the rule asks the last one.
         {"sure now but held, last unsure",
          [](Given& s) { s.hold = 1, s.g = 0.01f, s.similarity = 0.8f, s.lastConfidence = 0.5f; },
          kNeutral},
-        {"similar 0.96 near the reference",
-         [&](Given& s) { unsure(s), s.similarity = 0.96f, s.refLux = 296; }, kKeptLast},
-        {"similar 0.95f", [&](Given& s) { unsure(s), s.similarity = 0.95f; }, kNeutral},
-        {"similar, reference 5 away",
-         [&](Given& s) { unsure(s), s.similarity = 0.96f, s.refLux = 295; }, kNeutral},
-        {"similar at lux 210",
-         [&](Given& s) { unsure(s), s.similarity = 0.96f, s.lux = s.refLux = 210; }, kNeutral},
-        {"still, correlated 0.89, reference 9 away",
-         [&](Given& s) { unsure(s), s.g = 0.01f, s.ncc = 0.89f, s.refLux = 291; }, kKeptLast},
-        {"still, correlated 0.88f", [&](Given& s) { unsure(s), s.g = 0.01f, s.ncc = 0.88f; },
+        {"similar 0.96 near the reference", unsure(0.05f, 0.96f, 0, 296), kKeptLast},
+        {"similar 0.95f", unsure(0.05f, 0.95f, 0, 300), kNeutral},
+        {"similar, reference 5 away", unsure(0.05f, 0.96f, 0, 295), kNeutral},
+        {"similar at lux 210", [&](Given& s) { unsure(0.05f, 0.96f, 0, 210)(s), s.lux = 210; },
          kNeutral},
+        {"still, correlated 0.89, reference 9 away", unsure(0.01f, 0.5f, 0.89f, 291), kKeptLast},
+        {"still, correlated 0.88f", unsure(0.01f, 0.5f, 0.88f, 300), kNeutral},
         {"resting, correlated, similar, reference 24 away", resting, kKeptLast},
         {"as before, not resting", [&](Given& s) { resting(s), s.rest = 0; }, kNeutral},
         {"as before, reference 25 away", [&](Given& s) { resting(s), s.refLux = 275; }, kNeutral},
@@ -235,53 +226,41 @@ TEST(UnstableScene, Fallback) {
 // for an unsure frame and a sure scene, 0.08, else 0.2, times the similarity).
 TEST(UnstableScene, Blends) {
     const auto moving = [](Given& s) { s.rest = 0, s.lastScore = 18, s.lastOutput = 25; };
-    const auto remembering = [&](std::vector<Remembered> history) {
-        return [=](Given& s) { moving(s), s.history = history; };
+    // Remembered scenes, and this frame's entrance confidence.
+    const auto remember = [&](std::vector<Remembered> history, float en = 0.9f) {
+        return [=](Given& s) { moving(s), s.history = history, s.en = entrance(en); };
     };
     check({
-        {"nothing to blend with", moving, albedoScore(28)},
+        {"nothing to blend with", moving, scored(28)},
         // 18 + 0.4 of the similarity (0.5) times 28 - 18
         {"a last output 0.5 from neutral draws a bright score to the last one",
-         [&](Given& s) { moving(s), s.lastOutput = 18.5f; }, albedoScore(20)},
+         [&](Given& s) { moving(s), s.lastOutput = 18.5f; }, scored(20)},
         {"close bright scores meet halfway, by similarity", [](Given& s) { s.rest = 0; },
-         albedoScore(28.5f)},
+         scored(28.5f)},
         {"on stable count 4 a tiny similarity weighs fully",
-         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.01f; }, albedoScore(29)},
+         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.01f; }, scored(29)},
         {"on stable count 4 a similarity of 0.02 weighs by itself",
-         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.02f; },
-         albedoScore(28.02f)},
-        {"remembered scene where the device is", remembering({{20}}), albedoScore(26.4f)},
-        {"an older match behind a newer other picture", remembering({{20}, {40, 5}}),
-         albedoScore(26.4f)},
-        {"the newest match wins", remembering({{20}, {24}}), albedoScore(27.2f)},
+         [](Given& s) { s.rest = 0, s.lastIsStable = 4, s.similarity = 0.02f; }, scored(28.02f)},
+        {"remembered scene where the device is", remember({{20}}), scored(26.4f)},
+        {"an older match behind a newer other picture", remember({{20}, {40, 5}}), scored(26.4f)},
+        {"the newest match wins", remember({{20}, {24}}), scored(27.2f)},
         // similarity sqrt(45284 / 50176) = 0.95 pulls by 0.95 of the weight; 0.85 not at all
-        {"a scene remembered at similarity 0.95", remembering({{20, 0, {}, 45284}}),
-         albedoScore(26.48f)},
-        {"one below similarity 0.9 is passed over", remembering({{20, 0, {}, 36252}}),
-         albedoScore(28)},
-        {"turned by 0.01 about two axes", remembering({{20, 0, {0.006f, 0.008f, 0}}}),
-         albedoScore(22.4f)},
-        {"turned by 0.0175 about three axes", remembering({{20, 0, {0.008f, 0.01f, 0.012f}}}),
-         albedoScore(24)},
-        {"turned by 0.025, past the near distance", remembering({{20, 0, {0.015f, 0.02f, 0}}}),
-         albedoScore(26.4f)},
+        {"a scene remembered at similarity 0.95", remember({{20, 0, {}, 45284}}), scored(26.48f)},
+        {"one below similarity 0.9 is passed over", remember({{20, 0, {}, 36252}}), scored(28)},
+        {"turned by 0.01 about two axes", remember({{20, 0, {0.006f, 0.008f, 0}}}), scored(22.4f)},
+        {"turned by 0.0175 about three axes", remember({{20, 0, {0.008f, 0.01f, 0.012f}}}),
+         scored(24)},
+        {"turned by 0.025, past the near distance", remember({{20, 0, {0.015f, 0.02f, 0}}}),
+         scored(26.4f)},
         {"resting device", [&](Given& s) { moving(s), s.rest = 1, s.history = {{20}}; },
-         albedoScore(28)},
+         scored(28)},
         // The fallback's 18 of an unsure frame (0.72), pulled by 0.5 towards a sure
         // scene (0.9, within 0.2) that the device turned less than 0.08 from; by
         // 0.2 from farther.
-        {"an unsure frame near a sure scene",
-         [&](Given& s) {
-             remembering({{20, 0, {0.07f, 0, 0}}})(s);
-             s.en = entrance(0.72f);
-         },
-         {19, 1, 0, 0, 0, 0, false}},
+        {"an unsure frame near a sure scene", remember({{20, 0, {0.07f, 0, 0}}}, 0.72f),
+         fallback(19)},
         {"an unsure frame turned 0.085 from a sure scene",
-         [&](Given& s) {
-             remembering({{20, 0, {0.085f, 0, 0}}})(s);
-             s.en = entrance(0.72f);
-         },
-         {18.4f, 1, 0, 0, 0, 0, false}},
+         remember({{20, 0, {0.085f, 0, 0}}}, 0.72f), fallback(18.4f)},
     });
 }
 

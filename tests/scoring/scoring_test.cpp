@@ -19,38 +19,34 @@ namespace {
 // The worked values first, then the band edges (150, 210, 400) and each rule's
 // bounds. NaN fails every comparison and lands on the neutral 18.
 TEST(ScoreMapping, FramePath) {
-    struct Case {
-        float score;
-        int32_t runs;
-        float lux, expected;
-    } cases[] = {{30, 10, 300, 28},   {24, 10, 300, 20},        {15.5f, 3, 300, 15.5f},
-                 {15.5f, 6, 300, 18}, {13, 10, 180, 13},        {12, 10, 180, 11},
-                 {50, 10, 180, 44},   {30, 10, 400, 18},        {30, 10, 150, 18},
-                 {5, 10, 150.5f, 11}, {11.5f, 10, 210, 11},     {11.5f, 10, 210.01f, 11.5f},
-                 {15, 10, 180, 15},   {15.5f, 3, 180, 18},      {21.9f, 10, 180, 18},
-                 {22, 10, 180, 18},   {27, 10, 180, 25},        {45, 10, 180, 43},
-                 {11, 10, 300, 11},   {15.99f, 5, 300, 15.99f}, {16, 3, 300, 18},
-                 {22, 10, 300, 18},   {22.5f, 10, 300, 18.5f},  {46, 10, 399.9f, 44},
-                 {NAN, 10, 300, 18}};
-    for (const Case& c : cases) {
-        EXPECT_FLOAT_EQ(xepo::getSmoothScore(c.score, c.runs, c.lux), c.expected)
-            << c.score << " " << c.runs << " " << c.lux;
+    // score, model runs, lux, mapped score
+    const std::tuple<float, int32_t, float, float> cases[] = {
+        {30, 10, 300, 28},   {24, 10, 300, 20},        {15.5f, 3, 300, 15.5f},
+        {15.5f, 6, 300, 18}, {13, 10, 180, 13},        {12, 10, 180, 11},
+        {50, 10, 180, 44},   {30, 10, 400, 18},        {30, 10, 150, 18},
+        {5, 10, 150.5f, 11}, {11.5f, 10, 210, 11},     {11.5f, 10, 210.01f, 11.5f},
+        {15, 10, 180, 15},   {15.5f, 3, 180, 18},      {21.9f, 10, 180, 18},
+        {22, 10, 180, 18},   {27, 10, 180, 25},        {45, 10, 180, 43},
+        {11, 10, 300, 11},   {15.99f, 5, 300, 15.99f}, {16, 3, 300, 18},
+        {22, 10, 300, 18},   {22.5f, 10, 300, 18.5f},  {46, 10, 399.9f, 44},
+        {NAN, 10, 300, 18}};
+    for (const auto& [score, runs, lux, expected] : cases) {
+        EXPECT_FLOAT_EQ(xepo::getSmoothScore(score, runs, lux), expected)
+            << score << " " << runs << " " << lux;
     }
 }
 
 // The image-file entry's mapping: capped at 36 in the mid band, keeping scores
 // up to 13 in the dark band.
 TEST(ScoreMapping, ImageEntry) {
-    struct Case {
-        float score, lux, expected;
-    } cases[] = {{40, 180, 36},         {13, 180, 18},       {13, 300, 13},       {14, 300, 18},
-                 {31.25f, 300, 29.25f}, {12.5f, 180, 18},    {30, 150, 18},       {30, 400, 18},
-                 {12, 180, 11},         {26.5f, 180, 22.5f}, {37.9f, 180, 35.9f}, {60, 210, 36},
-                 {11, 300, 11},         {13.1f, 300, 18},    {45, 300, 43},       {60, 210.01f, 44},
-                 {NAN, 180, 18}};
-    for (const Case& c : cases) {
-        EXPECT_FLOAT_EQ(xepo::getSmoothScoreGT(c.score, c.lux), c.expected)
-            << c.score << " " << c.lux;
+    // score, lux, mapped score
+    const std::tuple<float, float, float> cases[] = {
+        {40, 180, 36},       {13, 180, 18}, {13, 300, 13}, {14, 300, 18},    {31.25f, 300, 29.25f},
+        {12.5f, 180, 18},    {30, 150, 18}, {30, 400, 18}, {12, 180, 11},    {26.5f, 180, 22.5f},
+        {37.9f, 180, 35.9f}, {60, 210, 36}, {11, 300, 11}, {13.1f, 300, 18}, {45, 300, 43},
+        {60, 210.01f, 44},   {NAN, 180, 18}};
+    for (const auto& [score, lux, expected] : cases) {
+        EXPECT_FLOAT_EQ(xepo::getSmoothScoreGT(score, lux), expected) << score << " " << lux;
     }
 }
 
@@ -110,39 +106,35 @@ TEST(SmoothModel, ConditionsAndArbitration) {
 // 0.8) taken from lastEnResult while this_result is above 1.1, and the state
 // a model score (lsResult 0) ends.
 TEST(ResultOutput, Table) {
-    struct Case {
-        int32_t ls, hold;
-        float finalScore, thisResult, en1, en2, result, confidence;
-    } cases[] = {{0, 0, 17.5f, 0.5f, 0.9f, 0, 18, 0.9f},   {0, 0, 16, 0.5f, 0.9f, 0, 16, 0.9f},
-                 {0, 0, 20, 0.5f, 0.9f, 0, 20, 0.9f},      {0, 0, 16.01f, 0.5f, 0.9f, 0, 18, 0.9f},
-                 {0, 0, 19.99f, 0.5f, 0.9f, 0, 18, 0.9f},  {1, 0, 30, 0.5f, 0.9f, 0, 18, 0.92f},
-                 {2, 0, 30, 0.5f, 0.9f, 0, 18, 0.9f},      {0, 1, 30, 0.5f, 0.9f, 0, 26.5f, 0.9f},
-                 {0, 2, 30, 0.5f, 0.9f, 0, 30, 0.9f},      {0, 0, 25, 0.5f, 0.73f, 0, 25, 0.9f},
-                 {0, 0, 25, 0.5f, 0.72f, 0.8f, 25, 0.82f}, {0, 0, 25, 0.5f, 0.72f, 0.79f, 25, 0.8f},
-                 {0, 0, 25, 1.2f, 0.9f, 0, 25, 0.8f},      {0, 0, 25, 1.1f, 0.9f, 0, 25, 0.8f},
-                 {0, 0, 25, 1.09f, 0.9f, 0, 25, 0.9f}};
-    for (const Case& c : cases) {
+    // lsResult, hold flag, final score, this_result, entrance [1] and [2], result, confidence
+    const std::tuple<int32_t, int32_t, float, float, float, float, float, float> cases[] = {
+        {0, 0, 17.5f, 0.5f, 0.9f, 0, 18, 0.9f},   {0, 0, 16, 0.5f, 0.9f, 0, 16, 0.9f},
+        {0, 0, 20, 0.5f, 0.9f, 0, 20, 0.9f},      {0, 0, 16.01f, 0.5f, 0.9f, 0, 18, 0.9f},
+        {0, 0, 19.99f, 0.5f, 0.9f, 0, 18, 0.9f},  {1, 0, 30, 0.5f, 0.9f, 0, 18, 0.92f},
+        {2, 0, 30, 0.5f, 0.9f, 0, 18, 0.9f},      {0, 1, 30, 0.5f, 0.9f, 0, 26.5f, 0.9f},
+        {0, 2, 30, 0.5f, 0.9f, 0, 30, 0.9f},      {0, 0, 25, 0.5f, 0.73f, 0, 25, 0.9f},
+        {0, 0, 25, 0.5f, 0.72f, 0.8f, 25, 0.82f}, {0, 0, 25, 0.5f, 0.72f, 0.79f, 25, 0.8f},
+        {0, 0, 25, 1.2f, 0.9f, 0, 25, 0.8f},      {0, 0, 25, 1.1f, 0.9f, 0, 25, 0.8f},
+        {0, 0, 25, 1.09f, 0.9f, 0, 25, 0.9f}};
+    for (const auto& [ls, hold, finalScore, thisResult, en1, en2, result, confidence] : cases) {
         auto e = scripted::bareEngine();
         e->lastEnResult[1] = e->lastEnResult[2] = 0.1f;  // gives 0.8
         std::tie(e->enResult[1], e->enResult[2], e->lastAeScore, e->lastAeThisScore,
                  e->lastIsSegResult, e->segMap[3], e->lastSegMap[9]) =
-            std::make_tuple(c.en1, c.en2, 26.5f, 24.0f, 1, uint8_t{255}, uint8_t{255});
+            std::make_tuple(en1, en2, 26.5f, 24.0f, 1, uint8_t{255}, uint8_t{255});
         std::vector<uint8_t> data(xepo::kSegMapBytes, 7);
         XEPOSegMap map{-1, -1, -1, data.data()};
         _XEPO_RES_ res{-1, -1, &map};
-        xepo::writeResultToOutput(e.get(), &res, c.ls, c.hold, c.finalScore, 23.0f, 22.0f,
-                                  c.thisResult);
-        EXPECT_FLOAT_EQ(res.result, c.result) << c.ls << " " << c.hold << " " << c.finalScore;
-        EXPECT_FLOAT_EQ(res.confidence, c.confidence)
-            << c.en1 << " " << c.en2 << " " << c.thisResult;
-        EXPECT_FLOAT_EQ(e->lastAeScore, c.hold == 1 ? 26.5f : c.result);
-        EXPECT_FLOAT_EQ(e->lastAeThisScore, c.hold == 1 ? 24.0f : 23.0f);
-        EXPECT_EQ(e->lastIsSegResult, c.ls == 0 ? 0 : 1);
+        xepo::writeResultToOutput(e.get(), &res, ls, hold, finalScore, 23.0f, 22.0f, thisResult);
         // A model score leaves this frame's map as the last one.
-        EXPECT_EQ(std::vector<int>({e->lastSegMap[3], e->lastSegMap[9]}),
-                  (c.ls == 0 ? std::vector<int>{255, 0} : std::vector<int>{0, 255}));
-        EXPECT_EQ(std::vector<int32_t>({map.type, map.width, map.height}),
-                  (std::vector<int32_t>{9, 64, 48}));
+        const bool model = ls == 0;
+        EXPECT_EQ(std::make_tuple(res.result, res.confidence, e->lastAeScore, e->lastAeThisScore,
+                                  e->lastIsSegResult, int{e->lastSegMap[3]}, int{e->lastSegMap[9]}),
+                  std::make_tuple(result, confidence, hold == 1 ? 26.5f : result,
+                                  hold == 1 ? 24.0f : 23.0f, model ? 0 : 1, model ? 255 : 0,
+                                  model ? 0 : 255))
+            << ls << hold << ' ' << finalScore << ' ' << thisResult << ' ' << en1 << ' ' << en2;
+        EXPECT_EQ(std::make_tuple(map.type, map.width, map.height), std::make_tuple(9, 64, 48));
         EXPECT_EQ(std::memcmp(data.data(), e->segMap.get(), xepo::kSegMapBytes), 0);
     }
 }
@@ -154,14 +146,11 @@ TEST(ResultOutput, MissingMapDataOrRecord) {
     XEPOSegMap map{-1, -1, -1, nullptr};
     _XEPO_RES_ res{-1, -1, &map};
     xepo::writeResultToOutput(e.get(), &res, 0, 0, 25, 25, 25, 0.5f);
-    EXPECT_EQ(map.type, 9);
-    EXPECT_EQ(map.width, 64);
-    EXPECT_FLOAT_EQ(res.result, 25.0f);
+    EXPECT_EQ(std::make_tuple(map.type, map.width, res.result), std::make_tuple(9, 64, 25.0f));
     res = {-1, -1, nullptr};
     LogCapture log;
     xepo::writeResultToOutput(e.get(), &res, 0, 0, 25, 25, 25, 0.5f);
-    EXPECT_FLOAT_EQ(res.result, 25.0f);
-    EXPECT_FLOAT_EQ(res.confidence, 0.8f);
+    EXPECT_EQ(std::make_pair(res.result, res.confidence), std::make_pair(25.0f, 0.8f));
     EXPECT_TRUE(log.contains("segMap record is null"));
     // Without this frame's map buffer the kept map is left alone, and the
     // light-region state still ends.
