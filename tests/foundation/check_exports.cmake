@@ -1,10 +1,7 @@
 # Compares the demangled defined dynamic symbols of LIBRARY with the lines of
 # EXPECTED (comments and blank lines ignored). Any difference fails.
 execute_process(COMMAND ${NM} -D --defined-only -C ${LIBRARY}
-                OUTPUT_VARIABLE nm_output RESULT_VARIABLE nm_status)
-if(NOT nm_status EQUAL 0)
-  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
-endif()
+                OUTPUT_VARIABLE nm_output COMMAND_ERROR_IS_FATAL ANY)
 # "<address> <type> <name>" lines; version nodes (type A) are not functions.
 string(REGEX MATCHALL "[0-9a-fA-F]+ [B-Zb-z] [^\n]+" actual "${nm_output}")
 list(TRANSFORM actual REPLACE "^[0-9a-fA-F]+ . " "")

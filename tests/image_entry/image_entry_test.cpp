@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "log_capture.h"
@@ -17,10 +18,9 @@
 namespace {
 
 // The engine on the model set `set`, released when it goes.
-struct Engine : scripted::ScriptedEngine {
-    explicit Engine(const char* set)
-        : ScriptedEngine(std::string(IMAGE_MODEL_ROOT) + "/" + set + "/") {}
-};
+scripted::ScriptedEngine engineOn(const std::string& set) {
+    return scripted::ScriptedEngine(std::string(IMAGE_MODEL_ROOT) + "/" + set + "/");
+}
 
 // The models answer the same whatever the picture shows.
 const std::string kPicture = samplePath("coffee.jpg");
@@ -33,6 +33,9 @@ struct HostResult {
 };
 
 // The 64 x 48 map with light in the given inclusive cell ranges.
+// The light set's rectangle covers model cells x 7..20, y 14..27 of 56 x 56.
+// Scaled by 64/56 and 48/56 it covers map cells x 8..23, y 12..23; turned back
+// by 90 first it covers x 14..27, y 35..48, i.e. map cells x 16..31, y 30..41.
 std::vector<uint8_t> lightMap(int col0, int row0, int col1, int row1) {
     std::vector<uint8_t> map(xepo::kSegMapBytes, 0);
     for (int row = row0; row <= row1; ++row) {
@@ -40,11 +43,6 @@ std::vector<uint8_t> lightMap(int col0, int row0, int col1, int row1) {
     }
     return map;
 }
-// The light set's rectangle covers model cells x 7..20, y 14..27 of 56 x 56.
-// Scaled by 64/56 and 48/56 it covers map cells x 8..23, y 12..23; turned back
-// by 90 first it covers x 14..27, y 35..48, i.e. map cells x 16..31, y 30..41.
-const std::vector<uint8_t> kLightAt0 = lightMap(8, 12, 23, 23);
-const std::vector<uint8_t> kLightAt90 = lightMap(16, 30, 31, 41);
 
 // Control -1 answers without an engine; every other control needs one.
 TEST(ImageEntry, WithoutEngine) {
@@ -62,30 +60,27 @@ TEST(ImageEntry, WithoutEngine) {
 // 300; +4 for high key, another +4 for a light scene from 25 on; a low-confidence
 // result under 18 is lifted to 18; lux 150 and 400 map to 18 before the raises.
 TEST(ImageEntry, WorkedExamples) {
-    struct Case {
-        const char* set;
-        int control;
-        float lux, result, confidence;
-    } cases[] = {{"light", 0, 300, 18, 0.625f},    {"light", 1, 300, 0.25f, 0.9f},
-                 {"light", 3, 300, 18, 0.75f},     {"light", 2, 300, 21, 0.625f},
-                 {"plain", 2, 300, 18, 0.5f},      {"sure", 2, 300, 29.25f, 0.9f},
-                 {"sure", 2, 180, 29.25f, 0.9f},   {"sure", 7, 300, 29.25f, 0.9f},
-                 {"raises", 2, 300, 37.25f, 0.9f}, {"raises", 2, 150, 22, 0.9f},
-                 {"raises", 2, 400, 22, 0.9f},     {"dim", 2, 180, 22, 0.5f},
-                 {"dim", 2, 300, 18, 0.5f}};
-    for (const Case& c : cases) {
-        Engine engine(c.set);
+    // model set, control, lux, result, confidence
+    const std::tuple<const char*, int, float, float, float> cases[] = {
+        {"light", 0, 300, 18, 0.625f},    {"light", 1, 300, 0.25f, 0.9f},
+        {"light", 3, 300, 18, 0.75f},     {"light", 2, 300, 21, 0.625f},
+        {"plain", 2, 300, 18, 0.5f},      {"sure", 2, 300, 29.25f, 0.9f},
+        {"sure", 2, 180, 29.25f, 0.9f},   {"sure", 7, 300, 29.25f, 0.9f},
+        {"raises", 2, 300, 37.25f, 0.9f}, {"raises", 2, 150, 22, 0.9f},
+        {"raises", 2, 400, 22, 0.9f},     {"dim", 2, 180, 22, 0.5f},
+        {"dim", 2, 300, 18, 0.5f}};
+    for (const auto& [set, control, lux, result, confidence] : cases) {
+        const auto engine = engineOn(set);
         HostResult host;
-        runAeEngineImage(nullptr, kPicture.c_str(), &host.res, c.lux, c.control);
-        EXPECT_FLOAT_EQ(host.res.result, c.result) << c.set << " " << c.control << " " << c.lux;
-        EXPECT_FLOAT_EQ(host.res.confidence, c.confidence) << c.set << " " << c.control;
-        EXPECT_EQ(host.map.type, c.control == 3 ? 9 : -1);
-        if (c.control == 3) {
-            EXPECT_TRUE(host.data == kLightAt90);
-            HostResult noRecord;
-            noRecord.res.segMap = nullptr;
-            runAeEngineImage(nullptr, kPicture.c_str(), &noRecord.res, 300.0f, 3);
-            EXPECT_FLOAT_EQ(noRecord.res.confidence, 0.75f);
+        runAeEngineImage(nullptr, kPicture.c_str(), &host.res, lux, control);
+        EXPECT_FLOAT_EQ(host.res.result, result) << set << " " << control << " " << lux;
+        EXPECT_FLOAT_EQ(host.res.confidence, confidence) << set << " " << control;
+        EXPECT_EQ(host.map.type, control == 3 ? 9 : -1);
+        if (control == 3) {
+            EXPECT_TRUE(host.data == lightMap(16, 30, 31, 41));
+            host.res = {-5.0f, -5.0f, nullptr};  // without a map record
+            runAeEngineImage(nullptr, kPicture.c_str(), &host.res, 300.0f, 3);
+            EXPECT_FLOAT_EQ(host.res.confidence, 0.75f);
         }
     }
 }
@@ -95,7 +90,7 @@ TEST(ImageEntry, WorkedExamples) {
 TEST(ImageEntry, BadFileLeavesTheResultUntouched) {
     const std::string corrupt = ::testing::TempDir() + "image_entry_corrupt.png";
     std::ofstream(corrupt, std::ios::binary) << "\x89PNG\r\n\x1a\n\1\2\3\4";  // header, then junk
-    Engine engine("sure");
+    const auto engine = engineOn("sure");
     for (const std::string& path : {std::string("/no/such/image.png"), corrupt}) {
         for (int control : {2, 3}) {
             std::memset(xepo::engineInstance->segMap.get(), 255, xepo::kSegMapBytes);
@@ -115,13 +110,13 @@ TEST(ImageEntry, BadFileLeavesTheResultUntouched) {
 // 90 is checked through the image entry above). Without a map to write into
 // nothing runs.
 TEST(ImageEntry, LightMapAtRotation0) {
-    Engine engine("light");
+    const auto engine = engineOn("light");
     xepo::AeEngine& e = *xepo::engineInstance;
     std::vector<uint8_t> map(xepo::kSegMapBytes, 9);
     ASSERT_EQ(xepo::runLightSegModel(e.lightSegRunner.get(), e.tavkit_handle, e.modelInput.get(), 0,
                                      e.lightSegOutput.get(), map.data()),
               0);
-    EXPECT_TRUE(map == kLightAt0);
+    EXPECT_TRUE(map == lightMap(8, 12, 23, 23));
     LogCapture log;
     EXPECT_EQ(xepo::runLightSegModel(e.lightSegRunner.get(), e.tavkit_handle, e.modelInput.get(), 0,
                                      e.lightSegOutput.get(), nullptr),

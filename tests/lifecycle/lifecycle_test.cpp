@@ -1,6 +1,6 @@
-// Engine creation and release with the real runtime and constant-output
-// models; the image-operator library is the recording stand-in, so that its
-// context and registrations can be failed on purpose.
+// Engine creation and release with the real runtime and the shared confident
+// constant-output models; the image-operator library is the recording stand-in,
+// so that its context and registrations can be failed on purpose.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -31,7 +31,7 @@ const char* const kStatusFields[] = {"ae_ret=0,", "en_ret=0,", "ls_ret=0,", "smo
 
 // A parameter handle naming every model in `dir` except `leftKey`.
 using Handle = std::unique_ptr<void, void (*)(void*)>;
-Handle params(const char* dir = LIFECYCLE_MODEL_DIR, int leftKey = 0) {
+Handle params(const char* dir = TEST_MODEL_ROOT "/confident/", int leftKey = 0) {
     Handle handle(CreateParamHandle(), [](void* h) { releaseParamHandle(&h); });
     for (int key : kModelKeys) {
         if (key != leftKey) {
@@ -41,18 +41,13 @@ Handle params(const char* dir = LIFECYCLE_MODEL_DIR, int leftKey = 0) {
     return handle;
 }
 
+// Each test leaves no engine and a fresh recording behind.
 class Lifecycle : public ::testing::Test {
   protected:
-    void SetUp() override {
-        releaseLeftover();
-        rec = {};
-    }
-    void TearDown() override { releaseLeftover(); }
-    static void releaseLeftover() {
+    void TearDown() override {
         void* engine = xepo::engineInstance;
-        if (engine != nullptr) {
-            releaseAeEngine(&engine);
-        }
+        releaseAeEngine(&engine);
+        rec = {};
     }
     LogCapture log;
 };
@@ -77,31 +72,26 @@ TEST_F(Lifecycle, CreationMakesOneInstance) {
 // or registered, fails creation with that status alone in the failure line; a
 // created context is released, and a complete handle succeeds afterwards.
 TEST_F(Lifecycle, AFailedPartFailsCreationAndLeavesNothingBehind) {
-    struct Case {
-        int leftKey;
-        bool failContext;
-        int32_t failRegistration;
-        int field;  // index in kStatusFields
-        std::string line;
-        int releases;
-    } const cases[] = {
+    // key left out, context fails, registration that fails, index of the failed
+    // status in kStatusFields, text in the failure line, context releases
+    const std::tuple<int, bool, int32_t, int, std::string, int> cases[] = {
         {kModelKeys[0], false, -1, 0, "", 1},      {kModelKeys[1], false, -1, 1, "", 1},
         {kModelKeys[2], false, -1, 2, "", 1},      {kModelKeys[3], false, -1, 3, "", 1},
         {0, true, -1, 4, "tavkit_ret=-3001, ", 0}, {0, false, 47, 4, "tavkit_ret=-3002, ", 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(kStatusFields[c.field]);
+    for (const auto& [leftKey, failContext, failRegistration, field, line, releases] : cases) {
+        SCOPED_TRACE(kStatusFields[field]);
         rec = {};
-        rec.failContextInit = c.failContext;
-        rec.failRegistration = c.failRegistration;
+        rec.failContextInit = failContext;
+        rec.failRegistration = failRegistration;
         log.clear();
-        EXPECT_EQ(initAeEngine(params(LIFECYCLE_MODEL_DIR, c.leftKey).get()), nullptr);
+        EXPECT_EQ(initAeEngine(params(TEST_MODEL_ROOT "/confident/", leftKey).get()), nullptr);
         EXPECT_EQ(xepo::engineInstance, nullptr);
-        EXPECT_EQ(rec.releases, c.releases);
+        EXPECT_EQ(rec.releases, releases);
         EXPECT_TRUE(log.contains("init Engine or tavkit failed!, "));
-        EXPECT_TRUE(log.contains(c.line));
+        EXPECT_TRUE(log.contains(line));
         for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(log.contains(kStatusFields[i]), i != c.field) << kStatusFields[i];
+            EXPECT_EQ(log.contains(kStatusFields[i]), i != field) << kStatusFields[i];
         }
         rec = {};
         void* engine = initAeEngine(params().get());
@@ -119,19 +109,9 @@ TEST_F(Lifecycle, AModelOfAnotherShapeFailsCreation) {
     namespace fs = std::filesystem;
     const std::string names[] = {"xepo_entrance.qdnn", "xepo_albedo.qdnn",
                                  "light-STDCNet813.pt.tflite.qdnn", "xepo_smooth.qdnn"};
-    using Case = std::pair<std::string, std::string>;  // file name the engine loads, file put there
-    std::vector<Case> cases;
-    for (const std::string& replaced : names) {
-        for (const std::string& source : names) {
-            if (source != replaced) {
-                cases.push_back({replaced, std::string(DEFAULT_MODEL_DIR) + source});
-            }
-        }
-    }
-    cases.push_back({names[0], std::string(LIFECYCLE_TEST_SET_DIR) + "wrong_rank_entrance.onnx"});
-
     const fs::path dir = LIFECYCLE_SCRATCH_DIR;
-    for (const auto& [replaced, source] : cases) {
+    // The file the engine loads as `replaced` is `source`.
+    const auto check = [&](const std::string& replaced, const std::string& source) {
         SCOPED_TRACE(replaced + " <- " + source);
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -150,7 +130,15 @@ TEST_F(Lifecycle, AModelOfAnotherShapeFailsCreation) {
             }
         }
         EXPECT_EQ(shapeLines, 1);
+    };
+    for (const std::string& replaced : names) {
+        for (const std::string& source : names) {
+            if (source != replaced) {
+                check(replaced, std::string(DEFAULT_MODEL_DIR) + source);
+            }
+        }
     }
+    check(names[0], std::string(LIFECYCLE_TEST_SET_DIR) + "wrong_rank_entrance.onnx");
     fs::remove_all(dir);
     void* engine = initAeEngine(params(DEFAULT_MODEL_DIR).get());
     EXPECT_NE(engine, nullptr);

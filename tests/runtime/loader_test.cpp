@@ -8,11 +8,6 @@
 
 namespace {
 
-bool libraryIsLoaded(const std::string& path) {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    return handle != nullptr && dlclose(handle) == 0;
-}
-
 TEST(RuntimeLoader, OnlyACompleteLibraryLoads) {
     const std::string text = XEPO_SOURCE_DIR "/tests/runtime/CMakeLists.txt";
     const struct {
@@ -42,7 +37,8 @@ TEST(RuntimeLoader, OnlyACompleteLibraryLoads) {
 #include "qdnn_entry_points.h"
             EXPECT_EQ(filled, c.loads ? 77 : 0);
         }
-        EXPECT_FALSE(libraryIsLoaded(c.path)) << "closed on failure and with the table";
+        EXPECT_EQ(dlopen(c.path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr)
+            << "closed on failure and with the table";
     }
 }
 

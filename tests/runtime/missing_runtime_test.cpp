@@ -2,7 +2,8 @@
 // reports the missing library once, every runner init fails with the interface
 // error without retrying the load, and the exports answer "not loaded".
 #include <gtest/gtest.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include "log_capture.h"
 #include "qdnn_runner/qdnn_runner.h"
@@ -21,10 +22,8 @@ __attribute__((noinline)) void paintStack() {
 
 // One case: the table is loaded once per process.
 TEST(MissingRuntime, ReportedOnceAndEveryInitFailsWithTheInterfaceError) {
-    char program[4096] = {};
-    ASSERT_GT(readlink("/proc/self/exe", program, sizeof program - 1), 0);
     const std::string path =
-        std::string(program).substr(0, std::string(program).rfind('/')) + "/libqdnn.so";
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "libqdnn.so").string();
     testing::internal::CaptureStdout();
     paintStack();
     const QDNNInterface& first = getQDNNInterface();

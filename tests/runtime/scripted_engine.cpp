@@ -108,8 +108,7 @@ _XEPO_RES_ ScriptedEngine::frame(const Nv21Frame& f, const AEParams& params, con
     IMUDataBlock imu{};
     imu.count = 2;
     for (int i = 0; i < imu.count; ++i) {
-        clockNs += 16'500'000;
-        imu.timestamp[i] = clockNs;
+        imu.timestamp[i] = clockNs += 16'500'000;
         if (rate != nullptr) {
             std::tie(imu.gyroX[i], imu.gyroY[i], imu.gyroZ[i]) =
                 std::tie(rate[0], rate[1], rate[2]);

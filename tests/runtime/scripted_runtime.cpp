@@ -8,7 +8,6 @@
 #endif
 
 #include <algorithm>
-#include <cstring>
 #include <numeric>
 #include <optional>
 #include <tuple>
@@ -25,9 +24,8 @@ ScriptedObject* objectOf(uint64_t handle) {
 }
 
 uint64_t makeObject(ScriptedObject object) {
-    const uint64_t handle = state.nextHandle++;
-    state.objects[handle] = std::move(object);
-    return handle;
+    state.objects[state.nextHandle] = std::move(object);
+    return state.nextHandle++;
 }
 
 size_t elementsOf(const ScriptedShape& shape) {
@@ -36,14 +34,18 @@ size_t elementsOf(const ScriptedShape& shape) {
     });
 }
 
-// The caller buffer last uploaded to a session tensor, with its element count.
-std::pair<float*, size_t> boundBuffer(uint64_t sessionTensor) {
-    const ScriptedObject* tensor = objectOf(sessionTensor);
-    const ScriptedObject* host = tensor != nullptr ? objectOf(tensor->uploaded) : nullptr;
+// A host tensor's caller buffer with its element count; none without one.
+std::pair<float*, size_t> bufferOf(const ScriptedObject* host) {
     if (host == nullptr || host->buffer == nullptr) {
         return {nullptr, 0};
     }
     return {static_cast<float*>(host->buffer), elementsOf(host->shape)};
+}
+
+// The caller buffer of the host tensor last uploaded to a session tensor.
+std::pair<float*, size_t> boundBuffer(uint64_t sessionTensor) {
+    const ScriptedObject* tensor = objectOf(sessionTensor);
+    return bufferOf(tensor != nullptr ? objectOf(tensor->uploaded) : nullptr);
 }
 
 int32_t runScriptedModel(ScriptedObject& session) {
@@ -51,7 +53,7 @@ int32_t runScriptedModel(ScriptedObject& session) {
     const size_t run = static_cast<size_t>(model.runs++);
     if (model.keepInputs) {
         const auto [input, count] = boundBuffer(session.input);
-        model.inputs.emplace_back(input, input + (input != nullptr ? count : 0));
+        model.inputs.emplace_back(input, input + count);
     }
     const int32_t status = run < model.runStatus.size() ? model.runStatus[run] : 0;
     if (status != 0 || model.outputs.empty()) {
@@ -59,10 +61,7 @@ int32_t runScriptedModel(ScriptedObject& session) {
     }
     session.answer = model.outputs[std::min(run, model.outputs.size() - 1)];
     const auto [output, count] = boundBuffer(session.output);
-    if (output != nullptr) {
-        std::memcpy(output, session.answer.data(),
-                    std::min(count, session.answer.size()) * sizeof(float));
-    }
+    std::copy_n(session.answer.begin(), std::min(count, session.answer.size()), output);
     return 0;
 }
 
@@ -90,12 +89,9 @@ std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
             return uint64_t{0};
         }
         const ScriptedModel& model = state.models[first->model];
-        ScriptedObject session, input, output;
-        session.model = first->model;
-        input.shape = model.input;
-        output.shape = model.output;
-        session.input = makeObject(std::move(input));
-        session.output = makeObject(std::move(output));
+        ScriptedObject session{first->model};
+        session.input = makeObject({{}, model.input});
+        session.output = makeObject({{}, model.output});
         return makeObject(std::move(session));
     }
     if (name == "qdnnSessionGetNumInputs" || name == "qdnnSessionGetNumOutputs") {
@@ -107,11 +103,8 @@ std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
         return first == nullptr || a[1] != 0 ? 0 : input ? first->input : first->output;
     }
     if (name == "qdnnTensorCreate") {
-        ScriptedObject tensor;
-        for (size_t d = 0; d < 4; ++d) {
-            tensor.shape[d] = static_cast<int32_t>(a[d]);
-        }
-        return makeObject(std::move(tensor));
+        const auto dimension = [&a](size_t d) { return static_cast<int32_t>(a[d]); };
+        return makeObject({{}, {dimension(0), dimension(1), dimension(2), dimension(3)}});
     }
     static const char* const kDimensions[] = {"qdnnTensorGetBatch", "qdnnTensorGetHeight",
                                               "qdnnTensorGetWidth", "qdnnTensorGetChannel"};
@@ -143,12 +136,10 @@ std::optional<uint64_t> answerForModels(const ScriptedCall& call) {
     if (name == "qdnnTensorDownload") {
         // The only session tensor a download reads is an output; its session
         // holds the answer.
+        const auto [buffer, count] = bufferOf(objectOf(a[1]));
         for (const auto& [handle, object] : state.objects) {
-            ScriptedObject* host = objectOf(a[1]);
-            if (object.output == a[0] && host != nullptr && host->buffer != nullptr) {
-                std::memcpy(
-                    host->buffer, object.answer.data(),
-                    std::min(elementsOf(host->shape), object.answer.size()) * sizeof(float));
+            if (object.output == a[0] && buffer != nullptr) {
+                std::copy_n(object.answer.begin(), std::min(count, object.answer.size()), buffer);
                 return uint64_t{0};
             }
         }
@@ -169,6 +160,15 @@ std::string asText(T value) {
     return "";
 }
 
+template <typename Result>
+Result fromWord([[maybe_unused]] uint64_t word) {
+    if constexpr (std::is_pointer_v<Result>) {
+        return reinterpret_cast<Result>(word);
+    } else if constexpr (!std::is_void_v<Result>) {
+        return static_cast<Result>(word);
+    }
+}
+
 template <typename Result, typename... Args>
 Result scriptedCall(const std::string& name, Args... args) {
     state.calls.push_back({name, {asWord(args)...}, {asText(args)...}});
@@ -176,20 +176,12 @@ Result scriptedCall(const std::string& name, Args... args) {
     if (state.onCall) {
         state.onCall(call);
     }
-    if (!state.models.empty()) {
-        if (const std::optional<uint64_t> answer = answerForModels(call)) {
-            if constexpr (std::is_pointer_v<Result>) {
-                return reinterpret_cast<Result>(*answer);
-            } else if constexpr (!std::is_void_v<Result>) {
-                return static_cast<Result>(*answer);
-            } else {
-                return;
-            }
-        }
+    if (const auto answer = state.models.empty() ? std::nullopt : answerForModels(call)) {
+        return fromWord<Result>(*answer);
     }
     std::deque<uint64_t>& queue = state.results[name];
     const bool scripted = !queue.empty();
-    const uint64_t word = scripted ? queue.front() : 0;
+    const uint64_t word = scripted ? queue.front() : std::is_pointer_v<Result> ? 0x1000 : 0;
     if (scripted) {
         queue.pop_front();
     }
@@ -202,11 +194,7 @@ Result scriptedCall(const std::string& name, Args... args) {
                 state.results["qdnnSessionGet" + side + "TensorByIndex"].size();
         }
     }
-    if constexpr (std::is_pointer_v<Result>) {
-        return reinterpret_cast<Result>(scripted ? word : 0x1000);
-    } else if constexpr (!std::is_void_v<Result>) {
-        return static_cast<Result>(word);
-    }
+    return fromWord<Result>(word);
 }
 
 }  // namespace

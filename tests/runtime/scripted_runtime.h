@@ -63,8 +63,8 @@ struct ScriptedObject {
     void* buffer = nullptr;  // host tensors: the caller buffer bound to it
     uint64_t input = 0;      // sessions: their input and output tensors
     uint64_t output = 0;
-    uint64_t uploaded = 0;      // session tensors: the host tensor last uploaded
-    std::vector<float> answer;  // sessions: the last successful run's output
+    uint64_t uploaded = 0;        // session tensors: the host tensor last uploaded
+    std::vector<float> answer{};  // sessions: the last successful run's output
 };
 
 struct ScriptedRuntime {
