@@ -15,8 +15,6 @@ namespace fs = std::filesystem;
 // The interpreter the build found with python3-onnx and python3-numpy
 // (Python3_EXECUTABLE, Debian's /usr/bin/python3 by default).
 const std::string kPython = XEPO_PYTHON;
-const fs::path kFormulaDir = fs::path(XEPO_SOURCE_DIR) / "tools" / "models" / "formula";
-const fs::path kModelDir = fs::path(XEPO_SOURCE_DIR) / "models";
 
 std::string readBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -25,7 +23,7 @@ std::string readBytes(const fs::path& path) {
 
 TEST(DefaultModelGenerator, CommittedFilesEqualAFreshRunAndStaySmall) {
     std::uintmax_t total = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(kModelDir)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(XEPO_SOURCE_DIR "/models")) {
         total += entry.is_regular_file() ? entry.file_size() : 0;
     }
     EXPECT_LT(total, 4u * 1024u * 1024u) << "the default set ships with the engine";
@@ -43,7 +41,7 @@ TEST(DefaultModelGenerator, CommittedFilesEqualAFreshRunAndStaySmall) {
                              "light-STDCNet813.pt.tflite.qdnn", "xepo_smooth.qdnn"}) {
         const std::string fresh = readBytes(outDir / file);
         ASSERT_FALSE(fresh.empty()) << "the generator wrote no " << file;
-        EXPECT_TRUE(readBytes(kFormulaDir / file) == fresh)
+        EXPECT_TRUE(readBytes(fs::path(XEPO_SOURCE_DIR "/tools/models/formula") / file) == fresh)
             << "tools/models/formula/" << file << " differs from the generator's output: run "
             << kPython << " tools/models/make_default_models.py and commit the result";
     }

@@ -125,19 +125,17 @@ TEST_F(FramePixels, ImageFileToModelInput) {
     std::ofstream(text) << "plain text, no pixels";
     std::ofstream(huge) << "P6\n100000 100000\n255\n";
     LogCapture log;
-    const std::tuple<std::string, int, int> refused[] = {{"/nonexistent/xepo/image.png", 224, 224},
-                                                         {text, 224, 224},
-                                                         {huge, 224, 224},
-                                                         {path, 225, 224},
-                                                         {path, -8, -8},
-                                                         {path, 0, 224},
-                                                         {path, 224, 0},
-                                                         {path, INT_MAX, INT_MAX}};
-    for (const auto& [file, w, h] : refused) {
-        EXPECT_EQ(xepo::imagePathtoBuffer(handle, file.c_str(), w, h, 3, input.data(), 0, 0), -2001)
-            << file << " " << w << "x" << h;
+    const char* const files[] = {"/nonexistent/xepo/image.png", text.c_str(), huge.c_str(),
+                                 nullptr};
+    for (const char* file : files) {
+        EXPECT_EQ(xepo::imagePathtoBuffer(handle, file, 224, 224, 3, input.data(), 0, 0), -2001)
+            << file;
     }
-    EXPECT_EQ(xepo::imagePathtoBuffer(handle, nullptr, 224, 224, 3, input.data(), 0, 0), -2001);
+    for (const auto& [w, h] : {std::pair{225, 224}, std::pair{-8, -8}, std::pair{0, 224},
+                               std::pair{224, 0}, std::pair{INT_MAX, INT_MAX}}) {
+        EXPECT_EQ(xepo::imagePathtoBuffer(handle, path.c_str(), w, h, 3, input.data(), 0, 0), -2001)
+            << w << "x" << h;
+    }
     EXPECT_TRUE(log.contains("image size 100000x100000 is too large to decode"));
     for (const std::string& file : {path, text, huge}) {
         std::remove(file.c_str());

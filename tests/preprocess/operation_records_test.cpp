@@ -20,6 +20,7 @@ namespace {
 using recording_tavkit::rec;
 using Ids = std::vector<int32_t>;
 using Lines = std::vector<std::string>;
+using Words = std::vector<uint32_t>;
 
 constexpr int64_t kHandle = 0x1234;
 constexpr int kWidth = 64, kHeight = 48, kStride = 72;
@@ -49,7 +50,8 @@ TEST_F(OperationRecords, FramePreparationRunsTheOperatorsTheCallAsksFor) {
         int32_t rotation;
         bool flip;
         Ids operators;
-        int32_t resizedSide, cropOff, rotateCode;  // -1: no cut, no rotate operator
+        uint32_t resizedSide;
+        int32_t cropOff, rotateCode;  // -1: no cut, no rotate operator
     };
     const Case cases[] = {
         {1, 0.5f, 0, false, {19, 50, 14}, 448, 112, -1},
@@ -75,12 +77,11 @@ TEST_F(OperationRecords, FramePreparationRunsTheOperatorsTheCallAsksFor) {
         log.clear();
         ASSERT_EQ(toModelInput(c.cameraType, c.scale, c.rotation, c.flip), 0);
         EXPECT_EQ(rec.runIds, c.operators);
+        // The caller's NV21 (V before U) in padded rows, resized to a square.
         const TavkitParams& resize = rec.records[19];
-        EXPECT_EQ(resize.src.format, 17u);  // the caller's NV21, V before U
-        EXPECT_EQ(resize.src.stride, static_cast<uint32_t>(kStride));  // padded rows
-        EXPECT_EQ(resize.src.planeHeight, static_cast<uint32_t>(kHeight));
-        EXPECT_EQ(resize.dst.width, static_cast<uint32_t>(c.resizedSide));
-        EXPECT_EQ(resize.dst.height, static_cast<uint32_t>(c.resizedSide));
+        EXPECT_EQ(Words({resize.src.format, resize.src.stride, resize.src.planeHeight,
+                         resize.dst.width, resize.dst.height}),
+                  Words({17, kStride, kHeight, c.resizedSide, c.resizedSide}));
         EXPECT_EQ(log.count("need_uwcrop 1"), c.cropOff >= 0 ? 1 : 0);
         if (c.cropOff >= 0) {
             const int32_t* bounds = rec.records[50].cropBounds;
@@ -90,18 +91,14 @@ TEST_F(OperationRecords, FramePreparationRunsTheOperatorsTheCallAsksFor) {
         if (c.rotateCode >= 0) {
             EXPECT_EQ(rec.records[53].code, static_cast<uint32_t>(c.rotateCode));
         }
-        if (c.flip) {
-            EXPECT_EQ(rec.records[47].code, 1u);
-        }
+        EXPECT_EQ(rec.records[47].code, c.flip ? 1u : 0u);  // a record not run is all zeros
         // The parameter init leaves its own defaults; the normalisation is
         // set to the plain (in - 127.5) / 127.5 on RGB bytes into floats.
         const TavkitParams& norm = rec.records[14];
-        EXPECT_EQ(norm.normFlag, 0u);
-        EXPECT_FLOAT_EQ(norm.normParam1, 127.5f);
-        EXPECT_FLOAT_EQ(norm.normParam2, 127.5f);
-        EXPECT_EQ(std::vector<uint32_t>({norm.src.format, norm.src.elementType, norm.dst.format,
-                                         norm.dst.elementType}),
-                  (std::vector<uint32_t>{2, 1, 2, 8}));
+        EXPECT_EQ(Words({norm.normFlag, norm.src.format, norm.src.elementType, norm.dst.format,
+                         norm.dst.elementType}),
+                  Words({0, 2, 1, 2, 8}));
+        EXPECT_EQ(std::make_pair(norm.normParam1, norm.normParam2), std::make_pair(127.5f, 127.5f));
     }
 }
 
@@ -171,10 +168,9 @@ TEST_F(OperationRecords, RgbPreparationRefusesSizesThatWouldOverrun) {
                                  h, 0, false, 17, out.data()),
                   status);
         EXPECT_EQ(rec.runIds, status == 0 ? Ids{19} : Ids{});
-        if (status == 0) {
-            EXPECT_EQ(rec.records[19].dst.width, static_cast<uint32_t>(w));
-            EXPECT_EQ(rec.records[19].dst.height, static_cast<uint32_t>(h));
-        }
+        const TavkitImageDesc& dst = rec.records[19].dst;  // zeros when it did not run
+        EXPECT_EQ(Ids({int32_t(dst.width), int32_t(dst.height)}),
+                  (status == 0 ? Ids{w, h} : Ids{0, 0}));
     }
 }
 

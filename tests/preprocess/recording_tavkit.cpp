@@ -4,13 +4,12 @@
 
 recording_tavkit::Recorder recording_tavkit::rec;
 
-using recording_tavkit::kInjectedStatus;
-using recording_tavkit::rec;
+using namespace recording_tavkit;
 
 extern "C" {
 
 int initTavkitConfig(TavkitConfig* config) {
-    std::memset(config, recording_tavkit::kDefaultByte, sizeof *config);
+    std::memset(config, kDefaultByte, sizeof *config);
     return 0;
 }
 
@@ -19,7 +18,7 @@ int initTavkit(int64_t* handle, TavkitConfig* config) {
     if (rec.failContextInit) {
         return kInjectedStatus;
     }
-    *handle = recording_tavkit::kContextHandle;
+    *handle = kContextHandle;
     return 0;
 }
 
@@ -29,7 +28,7 @@ int registTavkitOperator(int64_t, int32_t operatorId) {
 }
 
 int initTavkitParams(TavkitParams* params) {
-    std::memset(params, recording_tavkit::kDefaultByte, sizeof *params);
+    std::memset(params, kDefaultByte, sizeof *params);
     return 0;
 }
 

@@ -32,32 +32,24 @@ constexpr int kWeightOne = 1 << kWeightBits;
 // weight of the second, out of kWeightOne.
 std::tuple<int, int, uint32_t> tap(int d, int srcSize, int dstSize) {
     const double scale = static_cast<double>(srcSize) / dstSize;
-    const double pos = (d + 0.5) * scale - 0.5;
-    int i = static_cast<int>(std::floor(pos));
-    double frac = pos - i;
-    if (i < 0) {
-        i = 0;
-        frac = 0.0;
-    }
-    if (i >= srcSize - 1) {
-        i = srcSize - 1;
-        frac = 0.0;
-    }
-    return {i, std::min(i + 1, srcSize - 1), static_cast<uint32_t>(std::lround(frac * kWeightOne))};
+    const double pos = std::clamp((d + 0.5) * scale - 0.5, 0.0, srcSize - 1.0);
+    const int i = static_cast<int>(pos);
+    return {i, std::min(i + 1, srcSize - 1),
+            static_cast<uint32_t>(std::lround((pos - i) * kWeightOne))};
 }
 
-void plainResize(const uint8_t* src, size_t srcStride, int srcWidth, int srcHeight, uint8_t* dst,
-                 size_t dstStride, int dstWidth, int dstHeight, int channels) {
+// `src` (bytes) resized to `size`, each channel on its own.
+cv::Mat plainResize(const cv::Mat& src, cv::Size size) {
     constexpr uint32_t kRound = 1u << (2 * kWeightBits - 1);
-    for (int y = 0; y < dstHeight; ++y) {
-        const auto [topRow, bottomRow, wy] = tap(y, srcHeight, dstHeight);
-        const uint8_t* top = src + srcStride * topRow;
-        const uint8_t* bottom = src + srcStride * bottomRow;
-        uint8_t* out = dst + dstStride * y;
-        for (int x = 0; x < dstWidth; ++x) {
-            const auto [first, second, wx] = tap(x, srcWidth, dstWidth);
-            const int a = first * channels;
-            const int b = second * channels;
+    const int channels = src.channels();
+    cv::Mat dst(size, src.type());
+    for (int y = 0; y < size.height; ++y) {
+        const auto [topRow, bottomRow, wy] = tap(y, src.rows, size.height);
+        const uint8_t *top = src.ptr(topRow), *bottom = src.ptr(bottomRow);
+        uint8_t* out = dst.ptr(y);
+        for (int x = 0; x < size.width; ++x) {
+            const auto [first, second, wx] = tap(x, src.cols, size.width);
+            const int a = first * channels, b = second * channels;
             for (int c = 0; c < channels; ++c) {
                 const uint32_t upper = top[a + c] * (kWeightOne - wx) + top[b + c] * wx;
                 const uint32_t lower = bottom[a + c] * (kWeightOne - wx) + bottom[b + c] * wx;
@@ -66,6 +58,7 @@ void plainResize(const uint8_t* src, size_t srcStride, int srcWidth, int srcHeig
             }
         }
     }
+    return dst;
 }
 
 // NV21 (planes with a shared stride) to packed R,G,B of the destination size.
@@ -76,27 +69,26 @@ cv::Mat plainNv21ToRgb(const uint8_t* y, const uint8_t* vu, int stride, cv::Size
         libyuv::NV21ToRAW(y, stride, vu, stride, rgb.data, dst.width * 3, dst.width, dst.height);
         return rgb;
     }
-    cv::Mat luma(dst, CV_8UC1), pairs(dst, CV_8UC2), v(dst, CV_8UC1), u(dst, CV_8UC1);
-    plainResize(y, stride, src.width, src.height, luma.data, dst.width, dst.width, dst.height, 1);
-    plainResize(vu, stride, (src.width + 1) / 2, (src.height + 1) / 2, pairs.data, dst.width * 2,
-                dst.width, dst.height, 2);
-    libyuv::SplitUVPlane(pairs.data, dst.width * 2, v.data, dst.width, u.data, dst.width, dst.width,
-                         dst.height);
-    libyuv::I444ToRAW(luma.data, dst.width, u.data, dst.width, v.data, dst.width, rgb.data,
-                      dst.width * 3, dst.width, dst.height);
+    const cv::Mat luma = plainResize(cv::Mat(src, CV_8UC1, const_cast<uint8_t*>(y), stride), dst);
+    const cv::Size chroma((src.width + 1) / 2, (src.height + 1) / 2);
+    cv::Mat vAndU[2];
+    cv::split(plainResize(cv::Mat(chroma, CV_8UC2, const_cast<uint8_t*>(vu), stride), dst), vAndU);
+    libyuv::I444ToRAW(luma.data, dst.width, vAndU[1].data, dst.width, vAndU[0].data, dst.width,
+                      rgb.data, dst.width * 3, dst.width, dst.height);
     return rgb;
 }
 
 // --- Records, images and instruction sets ---
 
-// A context with every operator the tests use registered, released at scope end.
+// A context with the operators `ids` registered (by default every one the
+// tests use), released at scope end.
 struct Context {
     int64_t handle = 0;
-    Context() {
+    explicit Context(std::initializer_list<int32_t> ids = {2, 3, 14, 19, 21, 27, 47, 48, 50, 53}) {
         TavkitConfig config;
         initTavkitConfig(&config);
         EXPECT_EQ(initTavkit(&handle, &config), 0);
-        for (int32_t id : {2, 3, 14, 19, 21, 27, 47, 48, 50, 53}) {
+        for (int32_t id : ids) {
             EXPECT_EQ(registTavkitOperator(handle, id), 0) << id;
         }
     }
@@ -168,13 +160,15 @@ const cv::Size kFrames[] = {{640, 480}, {1920, 1080}, {333, 211}, {97, 64},  {31
                             {3, 3},     {2, 2},       {1, 1},     {2, 9},    {1, 6},   {5, 1},
                             {224, 224}, {225, 223},   {448, 100}, {100, 448}};
 const cv::Size kTargets[] = {{224, 224}, {64, 48}, {17, 9}, {1, 1}, {300, 200}, {3, 250}};
+// The camera's full sizes to the model input, and an upscale.
+const std::pair<cv::Size, cv::Size> kCameraCases[] = {
+    {{4000, 3000}, {224, 224}}, {{1920, 1080}, {224, 224}}, {{320, 240}, {640, 480}}};
 
 // Guards the resizes of NV21 (with its conversion: chroma order, stride 0 as
 // packed rows), gray and RGB: sample positions and weights, rounding, padding
 // left unwritten. Every frame to every target, and the camera's full sizes.
 TEST(TavkitOperators, ResizesEqualThePlainForms) {
-    std::vector<std::pair<cv::Size, cv::Size>> cases = {
-        {{4000, 3000}, {224, 224}}, {{1920, 1080}, {224, 224}}, {{320, 240}, {640, 480}}};
+    std::vector cases(std::begin(kCameraCases), std::end(kCameraCases));
     for (const cv::Size& frame : kFrames) {
         for (const cv::Size& target : kTargets) {
             cases.emplace_back(frame, target);
@@ -205,10 +199,7 @@ TEST(TavkitOperators, ResizesEqualThePlainForms) {
                 Padded ours(target, type);
                 TavkitParams p = record(src, ours.view);
                 ASSERT_EQ(context.run(kTavkitResizeBilinear, p), 0);
-                cv::Mat expected(target, type);
-                plainResize(src.data, src.step, frame.width, frame.height, expected.data,
-                            expected.step, target.width, target.height, src.channels());
-                ASSERT_TRUE(ours.holds(expected)) << "channels " << src.channels();
+                ASSERT_TRUE(ours.holds(plainResize(src, target))) << "channels " << src.channels();
             }
         }
     });
@@ -219,9 +210,7 @@ TEST(TavkitOperators, ResizesEqualThePlainForms) {
 // convert-then-resize on smooth frames of the camera's sizes (scaling the
 // planes first differs from it by rounding only).
 TEST(TavkitOperators, Nv21ResizeAgreesWithOpenCvConvertThenResize) {
-    const std::pair<cv::Size, cv::Size> cases[] = {
-        {{4000, 3000}, {224, 224}}, {{1920, 1080}, {224, 224}}, {{320, 240}, {640, 480}}};
-    for (const auto& [frame, target] : cases) {
+    for (const auto& [frame, target] : kCameraCases) {
         SCOPED_TRACE(testing::Message() << frame << " -> " << target);
         // Luma, V and U each a smooth field of its own.
         cv::Mat fields[3], planes;
@@ -242,10 +231,8 @@ TEST(TavkitOperators, Nv21ResizeAgreesWithOpenCvConvertThenResize) {
             plainNv21ToRgb(planes.data, planes.ptr(frame.height), frame.width, frame, target),
             expected, diff);
         EXPECT_LE(cv::norm(diff, cv::NORM_INF), 4.0);
-        const cv::Scalar perChannel = cv::mean(diff);  // red and blue must not swap
-        for (int c = 0; c < 3; ++c) {
-            EXPECT_LE(perChannel[c], 1.0) << "channel " << c;
-        }
+        // The mean of each channel: red and blue must not swap.
+        EXPECT_LE(cv::norm(cv::mean(diff), cv::NORM_INF), 1.0) << cv::mean(diff);
     }
 }
 
@@ -425,16 +412,11 @@ TEST(TavkitOperators, EachBadRecordIsRefusedWithItsStatus) {
     // A valid record on a context without the operator, and on a released one.
     Records records;
     TavkitParams p = records.valid(kTavkitFlip);
-    int64_t released = 0;
-    {
-        TavkitConfig config;
-        initTavkitConfig(&config);
-        ASSERT_EQ(initTavkit(&released, &config), 0);
-        EXPECT_EQ(runTavkit(released, kTavkitFlip, &p), kTavkitErrNotRegistered);
-        int64_t copy = released;
-        releaseTavkit(&copy);
-    }
-    EXPECT_EQ(runTavkit(released, kTavkitFlip, &p), kTavkitErrBadHandle);
+    const Context bare({});
+    EXPECT_EQ(bare.run(kTavkitFlip, p), kTavkitErrNotRegistered);
+    int64_t copy = bare.handle;
+    releaseTavkit(&copy);
+    EXPECT_EQ(bare.run(kTavkitFlip, p), kTavkitErrBadHandle);
     EXPECT_TRUE(records.untouched());
 }
 
