@@ -21,15 +21,16 @@
 #include "imgproc/kal_labeling/qira_image.h"
 #include "tavkit_api.h"
 #include "xepo.h"
+#include "xepo_contract.h"
 
 namespace {
 
 using bench::FrameSize;
 
-constexpr int kModelSide = 224;
+using xepo::kModelSide;
 constexpr int kModelFloats = kModelSide * kModelSide * 3;
-constexpr int kFormatSemiPlanar = 17;
-constexpr float kHalfRange = 127.5f;
+// The engine's normalisation: (level - 127.5) / 127.5.
+constexpr float kHalfRange = xepo::kNormalizationScale;
 
 // The frame of the preprocessing benchmarks: the first photo, stride = width.
 const bench::Nv21Canvas& preprocessFrame(const FrameSize& size) {
@@ -77,8 +78,8 @@ int64_t tavkitHandle() {
 
 int32_t runChain(const VImage& frame, float* out) {
     return xepo::yuvtoBuffer(tavkitHandle(), frame.yPlane, frame.uvPlane, frame.width, frame.height,
-                             frame.stride, frame.height, 0, 0, false, kFormatSemiPlanar, out, 0,
-                             1.0f);
+                             frame.stride, frame.height, 0, 0, false, xepo::kFrameFormatNv21, out,
+                             0, 1.0f);
 }
 
 void preprocessChain(benchmark::State& state, FrameSize size) {

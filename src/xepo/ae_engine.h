@@ -13,12 +13,13 @@
 #include <memory>
 #include <mutex>
 
+#include "cpp/img_process/img_process.h"
 #include "qdnn_runner/qdnn_runner.h"
 
 namespace xepo {
 
-// Fixed sizes of the engine's buffers.
-constexpr int kModelSide = 224;                                 // model input is 224 x 224 x 3
+// Fixed sizes of the engine's buffers (the models' input side, kModelSide,
+// comes with the preparations that fill them).
 constexpr int kModelInputFloats = kModelSide * kModelSide * 3;  // 150528
 constexpr int kRgbImageBytes = kModelSide * kModelSide * 3;     // 150528
 constexpr int kGrayImageBytes = kModelSide * kModelSide;        // 50176

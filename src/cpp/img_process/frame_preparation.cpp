@@ -16,8 +16,7 @@
 namespace xepo {
 namespace {
 
-// The models see 224 x 224 RGB.
-constexpr int32_t kModelSide = 224;
+// The models see RGB.
 constexpr int32_t kRgbChannels = 3;
 constexpr size_t kModelRgbBytes = static_cast<size_t>(kModelSide) * kModelSide * kRgbChannels;
 

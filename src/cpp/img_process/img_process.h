@@ -19,6 +19,10 @@ namespace xepo {
 constexpr float kNormalizationMean = 127.5f;
 constexpr float kNormalizationScale = 127.5f;
 
+// Side of the models' square input: the frame and image preparations make
+// 224 x 224 pictures, and the engine sizes its buffers by the same side.
+constexpr int32_t kModelSide = 224;
+
 // Single-operator operations: 0, or kStatusOperatorFailed after logging.
 int32_t resizeBilinear(int64_t handle, const void* src, void* dst, int32_t srcWidth,
                        int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, uint32_t srcFormat,
