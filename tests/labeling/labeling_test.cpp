@@ -414,11 +414,11 @@ TEST(LightRegionBoxes, RotateBackAndScale) {
         xepo::scaleBox(box, 48.0f / 56.0f, 64.0f / 56.0f);
         EXPECT_EQ(values(box), expected);
     }
-    // Out of range saturates; not a number gives 0.
+    // Out of range saturates, from exactly 2^31 up; not a number gives 0.
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-    Box huge{kMax, -kMax, 3, 3};
+    Box huge{kMax, -kMax, 1 << 30, 3};
     xepo::scaleBox(huge, std::numeric_limits<float>::quiet_NaN(), 2.0f);
-    EXPECT_EQ(values(huge), (Values{kMax, 0, 6, 0}));
+    EXPECT_EQ(values(huge), (Values{kMax, 0, kMax, 0}));
 }
 
 }  // namespace

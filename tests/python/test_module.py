@@ -28,6 +28,7 @@ def test_images_answer_as_the_tool_does(engine, tool):
                           check=True)
     expected = [json.loads(line) for line in done.stdout.splitlines()]
     for sample, line in zip(SAMPLES, expected):
+        assert line["lux"] == 300.0, "the default lux index, in the albedo band"
         result = engine.image(sample)
         assert (result.score, result.confidence) == pytest.approx(
             (line["result"], line["confidence"]), abs=1e-6), sample

@@ -25,9 +25,11 @@ TEST(LightMapPng, TintsAndOutlinesEveryLightCellOfARow) {
     const std::vector<uint8_t> grey(32 * 24 * 3, kGrey);
     const MapThumbnail thumbnail = makeMapThumbnail({32, 24, grey.data()}, kCell);
     ASSERT_EQ(thumbnail.width, kLightMapWidth * kCell);
-    // A single cell after dark ones in its row, and a 2 x 2 block further on.
+    // A single cell after dark ones in its row, a 2 x 2 block further on, and
+    // the map's first cell.
     std::vector<uint8_t> map(kLightMapBytes, 0);
-    for (const auto& [column, row] : {std::pair{10, 5}, {30, 5}, {31, 5}, {30, 6}, {31, 6}}) {
+    for (const auto& [column, row] :
+         {std::pair{10, 5}, {30, 5}, {31, 5}, {30, 6}, {31, 6}, {0, 0}}) {
         map[row * kLightMapWidth + column] = 255;
     }
     const std::string path = freshTestDir() + "/map.png";
@@ -50,6 +52,8 @@ TEST(LightMapPng, TintsAndOutlinesEveryLightCellOfARow) {
         {"block, edge shared below", 31, 5, 1, kCell - 1, kTinted},
         {"block, outer edge", 31, 6, kCell - 1, 2, kOutline},
         {"dark cell after the block", 32, 5, 0, 1, kPicture},
+        {"first cell, inside", 0, 0, 1, 2, kTinted},
+        {"first cell, edge on the border", 0, 0, 1, 0, kOutline},
     };
     for (const auto& [what, column, row, dx, dy, expected] : cases) {
         const size_t at =
