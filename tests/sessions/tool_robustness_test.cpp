@@ -221,6 +221,7 @@ TEST(ToolFiles, SynthReplacesItsOwnSessionAndItsLuxFollowsHalfWay) {
         const int64_t own = luxForFrame(pixels, frame.width, frame.height);
         expected = i == 0 ? own : expected + (own - expected) / 2;
         EXPECT_EQ(std::llround(frame.aec_lux * 100.0f), expected) << "frame " << i;
+        EXPECT_EQ(frame.control, 2) << "frame " << i << " does not ask for the full pipeline";
     }
     synthInto(work, "out", 2, "shake");
     EXPECT_FALSE(fs::exists(work + "/out/frames/000004.nv21"));
