@@ -133,6 +133,7 @@ TEST(StableScene, Table) {
 TEST(StableScene, FirstFrameTakesTheReferencesTheTenthRecordsTheScene) {
     auto se = mapEngine(0);
     AeEngine& e = se->state();
+    e.nccRefValid = 0;  // an earlier reference went stale
     for (int32_t count = 1; count <= 3; ++count) {
         e.lastIsStable = count;
         std::memset(e.grayThumb.get(), 10 * count, xepo::kThumbBytes);

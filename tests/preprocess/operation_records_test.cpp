@@ -118,6 +118,13 @@ TEST_F(OperationRecords, NormalisationFlagOnlyForRgbIntoFloats) {
     }
 }
 
+// Guards: the blur hands its kernel size to the operator.
+TEST_F(OperationRecords, GaussianFilterPassesItsKernel) {
+    ASSERT_EQ(xepo::guassianFilter(kHandle, y.data(), input.data(), 8, 8, 9, 1, 5), 0);
+    EXPECT_EQ(rec.runIds, Ids{kTavkitGaussianFilter});
+    EXPECT_EQ(rec.records[kTavkitGaussianFilter].gaussianKernel, 5u);
+}
+
 // Guards the order of the input checks: a null plane wins over a zero handle.
 TEST_F(OperationRecords, FrameInputErrorsStopBeforeAnyOperator) {
     EXPECT_EQ(toModelInput(1, 0.5f, 0, false, kHandle, true, false), -2001);

@@ -125,8 +125,9 @@ def test_replay_answers_as_the_tool_does(tmp_path, tool):
                     str(session), "--frames", "24", "--size", "320x240", "--zoom-at", "12"],
                    check=True, capture_output=True)
     jsonl = tmp_path / "replay.jsonl"
-    subprocess.run([tool, "replay", str(session), "--jsonl", str(jsonl)], check=True,
-                   capture_output=True)
+    done = subprocess.run([tool, "replay", str(session), "--jsonl", str(jsonl)], check=True,
+                          capture_output=True, text=True)
+    assert done.stderr == "", "no progress bar off a terminal: " + done.stderr
     expected = [json.loads(line) for line in jsonl.read_text().splitlines()]
 
     read = xepo.read_session(str(session))
