@@ -178,6 +178,12 @@ TEST(ToolRefusals, NeverTouchAFileAndNameTheFault) {
         cases.push_back({{"synth", "a/x.jpg", "--out", "o", "--size", size},
                          "expected WxH with even sides up to 16384"});
     }
+    // Each case runs in its own folder; the program's folder comes back after
+    // the test, so that tests after it in the same process are not moved.
+    struct BackToStart {
+        const fs::path start = fs::current_path();
+        ~BackToStart() { fs::current_path(start); }
+    } backToStart;
     for (size_t i = 0; i < cases.size(); ++i) {
         const RefusalCase& c = cases[i];
         SCOPED_TRACE(::testing::PrintToString(c.args));
